@@ -1,0 +1,7 @@
+#include "mainwindow/CoreMain.h"
+
+CoreMain::CoreMain(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setWindowTitle(QStringLiteral("Quillora Lite"));
+}

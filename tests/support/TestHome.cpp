@@ -1,0 +1,63 @@
+#include "TestHome.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QSqlDatabase>
+
+namespace {
+void closeMirrorConnection()
+{
+    if (QSqlDatabase::contains(QStringLiteral("quilloralite")))
+        QSqlDatabase::database(QStringLiteral("quilloralite"), false).close();
+}
+} // namespace
+
+TestHome::TestHome()
+{
+    closeMirrorConnection();
+    QDir root(m_dir.path());
+    root.mkpath(QStringLiteral("config"));
+    root.mkpath(QStringLiteral("tmp"));
+    setEnv("HOME", m_dir.path());
+    setEnv("XDG_CONFIG_HOME", configHome());
+    setEnv("TMPDIR", root.filePath(QStringLiteral("tmp")));
+    // QSettings caches the user path for the life of the process.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configHome());
+}
+
+TestHome::~TestHome()
+{
+    closeMirrorConnection();
+    for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it) {
+        if (it.value().isNull())
+            qunsetenv(it.key().constData());
+        else
+            qputenv(it.key().constData(), it.value());
+    }
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       config.isEmpty() ? QDir::homePath() + QStringLiteral("/.config")
+                                        : QString::fromLocal8Bit(config));
+}
+
+QString TestHome::configHome() const
+{
+    return QDir(m_dir.path()).filePath(QStringLiteral("config"));
+}
+
+QString TestHome::dataDir() const
+{
+    return QDir(configHome()).filePath(QStringLiteral("QuilloraLite"));
+}
+
+QString TestHome::databaseFile() const
+{
+    return QDir(dataDir()).filePath(QStringLiteral("quilloralite.db"));
+}
+
+void TestHome::setEnv(const char *name, const QString &value)
+{
+    if (!m_saved.contains(name))
+        m_saved.insert(name, qEnvironmentVariableIsSet(name) ? qgetenv(name) : QByteArray());
+    qputenv(name, value.toLocal8Bit());
+}

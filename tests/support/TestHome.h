@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QTemporaryDir>
+
+// A throw-away home for one test: HOME, XDG_CONFIG_HOME and TMPDIR point into a
+// fresh temporary directory, so the user's real data directory is never touched.
+// The previous values come back when the object is destroyed.
+class TestHome
+{
+public:
+    TestHome();
+    ~TestHome();
+    TestHome(const TestHome &) = delete;
+    TestHome &operator=(const TestHome &) = delete;
+
+    QString path() const { return m_dir.path(); }
+    QString configHome() const;
+    // Where the client keeps its mirror inside this home.
+    QString dataDir() const;
+    QString databaseFile() const;
+
+private:
+    void setEnv(const char *name, const QString &value);
+
+    QTemporaryDir m_dir;
+    QHash<QByteArray, QByteArray> m_saved;
+};
