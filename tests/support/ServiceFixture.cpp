@@ -88,7 +88,7 @@ private:
         return true;
     }
 
-    QTemporaryDir m_dir;
+    QTemporaryDir m_dir{kStartupTempPath + QStringLiteral("/qpki-XXXXXX")};
     bool m_valid = false;
     QString m_error;
 };
