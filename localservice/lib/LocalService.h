@@ -63,37 +63,36 @@ class LocalServicePrivate;
 //
 // Everything runs on the thread of this object, inside its event loop; no
 // handler blocks, so a client in the same thread can talk to it.
-class LocalService : public QObject
-{
+class LocalService : public QObject {
     Q_OBJECT
 
 public:
-    struct Options
-    {
+    struct Options {
         QString dataDir; // required: SQLite file and stored contents
         QHostAddress bindAddress = QHostAddress(QHostAddress::LocalHost);
-        quint16 port = 0; // 0 = any free port
-        QString tlsCertificateFile; // PEM; both empty = plain HTTP
-        QString tlsKeyFile;         // PEM, unencrypted
+        quint16 port = 0;                    // 0 = any free port
+        QString tlsCertificateFile;          // PEM; both empty = plain HTTP
+        QString tlsKeyFile;                  // PEM, unencrypted
         QVersionNumber minimumClientVersion; // null = any version accepted
         int sessionLifetimeSeconds = 1800;
     };
 
     // One request as the service saw it, kept in order of arrival.
-    struct RecordedRequest
-    {
+    struct RecordedRequest {
+        quint64 serial = 0; // 1, 2, ... in order of arrival over the service's life
         QByteArray method;  // "GET", "POST", ...
         QString path;       // e.g. "/vazedo/RestService"
         QUrlQuery query;
-        QString action;     // the XML `action`; for GET requests the path
+        QString action;                               // the XML `action`; for GET requests the path
         QList<QPair<QByteArray, QByteArray>> headers; // as received
-        QByteArray sessionCookie; // value of the session cookie sent, if any
-        QByteArray body;          // raw body
-        QList<MultipartPart> parts; // parsed parts of a multipart body
-        QString xml;                // the XML document (body or part "xml")
-        int httpStatus = 0;         // status of the reply sent (0 when the
-                                    // connection was closed without reply)
-        QString statusNumber;       // `statusnumber` of the reply, if any
+        QByteArray sessionCookie;                     // value of the session cookie sent, if any
+        QByteArray body;                              // raw body
+        QList<MultipartPart> parts;                   // parsed parts of a multipart body
+        QString xml;                                  // the XML document (body or part "xml")
+        int httpStatus = 0;                           // status of the reply sent; 0 while it is
+                                                      // pending and when the connection was
+                                                      // dropped before a complete reply
+        QString statusNumber;                         // `statusnumber` of the reply, if any
 
         QByteArray header(const QByteArray &name) const; // case-insensitive
         // Text of the first element `name` of the XML document.

@@ -6,11 +6,10 @@
 #include <QString>
 
 // One part of a multipart/form-data body.
-struct MultipartPart
-{
+struct MultipartPart {
     QList<QPair<QByteArray, QByteArray>> headers; // names lower-cased, values trimmed
-    QString name;      // the "name" parameter of Content-Disposition (UTF-8 decoded)
-    QString fileName;  // the "filename" parameter; empty when absent
+    QString name;     // the "name" parameter of Content-Disposition (UTF-8 decoded)
+    QString fileName; // the "filename" parameter; empty when absent
     bool hasFileName = false;
     QByteArray contentType;
     QByteArray body;
@@ -20,8 +19,7 @@ struct MultipartPart
 
 // Splits a multipart/form-data body. The body is held in memory already (the
 // HTTP server reads it whole), so parsing works on slices of one buffer.
-class MultipartParser
-{
+class MultipartParser {
 public:
     // The boundary named by a Content-Type value such as
     // `multipart/form-data; boundary="abc"` (quoted or not); empty when the

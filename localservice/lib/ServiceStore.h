@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QSqlDatabase>
 #include <QString>
+#include <QVariantList>
 
 // Field types as the client understands them.
 namespace FieldType {
@@ -14,30 +15,65 @@ constexpr int Date = 3;
 } // namespace FieldType
 
 // One preserved version of a document, as the service records it.
-struct PreservedVersion
-{
+struct PreservedVersion {
     qint64 id = 0;         // row id of the version
     qint64 documentId = 0; // every version of one document shares it
     QString owner;
-    QString hash;   // SHA-1 of the whole content, 40 lower-case hex digits
-    QString hash4k; // SHA-1 of the first 4096 bytes; empty for empty content
-    QString token;  // preservation token, unique
+    QString hash;     // SHA-1 of the whole content, 40 lower-case hex digits
+    QString hash4k;   // SHA-1 of the first 4096 bytes; empty for empty content
+    QString token;    // preservation token, unique
     QString fileName; // the client's full path of the file
     qint64 size = 0;
     int classId = 0;
     QString profileId;
-    QString lastModified; // as sent by the client, "dd/MM/yyyy hh:mm:ss"
+    QString lastModified; // ISO 8601 local time (the client's own form)
     QString tsconserve;   // "dd/MM/yyyy hh:mm:ss"
     double tsupdate = 0;  // strictly increasing over the whole service
     QString computerName;
     bool current = true; // false once a later version replaced it
+    QString exhibitCode; // unique code of its exhibition page
 
     bool isValid() const { return id > 0; }
 };
 
+struct StoredClass {
+    int id = 0;
+    QString profileId;
+    QString owner;
+    QString name;
+    QString groups;
+    QString policyId;
+    int custom = 0;
+    bool isValid() const { return id > 0; }
+};
+
+struct StoredField {
+    int id = 0;
+    int classId = 0;
+    QString name;
+    int type = FieldType::Text;
+    bool required = false;
+    bool visible = true;
+    int custom = 0;
+    QString tooltip;
+    QString initialValue;
+};
+
+// A file received by uploadfile / sostituiscifile, waiting for its values.
+struct PendingUpload {
+    QString owner;
+    int classId = 0;
+    QString hash;
+    QString hash4k;
+    QString fileName;
+    qint64 size = 0;
+    QString lastModified; // ISO 8601, local time
+    QString replacedHash; // empty for a new document
+    bool isValid() const { return classId > 0 && !hash.isEmpty(); }
+};
+
 // Shape of a generated large account (see ServiceStore::generate).
-struct GeneratorSpec
-{
+struct GeneratorSpec {
     QString user;
     QString password;
     int documents = 0;
@@ -58,8 +94,7 @@ struct GeneratorSpec
 // preserved documents) are what the demo seed, the generator and tests use
 // to set up accounts; they check their inputs and return 0 / an empty
 // text / an invalid version on failure, with the reason in lastError().
-class ServiceStore
-{
+class ServiceStore {
 public:
     ServiceStore();
     ~ServiceStore();
@@ -108,14 +143,55 @@ public:
     // spec.valuesPerDocument values each, in one transaction.
     bool generate(const GeneratorSpec &spec, QString *error);
 
+    // --- what the actions need -----------------------------------------------
+    enum class ErrorKind { None, Invalid, NotFound, Quota, Duplicate, Storage };
+    ErrorKind lastErrorKind() const { return m_lastErrorKind; }
+
+    // The class `classId` when it belongs to a profile of `owner`.
+    StoredClass classOf(const QString &owner, int classId);
+    QList<StoredField> fieldsOf(int classId);
+    // The current version of `hash` in `classId` of `owner`.
+    PreservedVersion currentVersion(const QString &owner, int classId, const QString &hash);
+    // The newest version, current or not, of `hash` in `classId` of `owner`.
+    PreservedVersion latestVersion(const QString &owner, int classId, const QString &hash);
+    PreservedVersion versionByToken(const QString &owner, const QString &token);
+    PreservedVersion versionByExhibitCode(const QString &code);
+    // Every version of a document, oldest first.
+    QList<PreservedVersion> documentHistory(qint64 documentId);
+    QMap<int, QString> valuesOf(qint64 versionId);
+    // False when adding `bytes` would pass the profile's quota (0 = none).
+    bool profileHasRoom(const QString &profileId, qint64 bytes);
+
+    // Contents, stored once per fingerprint under the data directory.
+    bool storeContent(const QByteArray &content, const QString &hash);
+    bool readContent(const QString &hash, QByteArray *content);
+
+    bool recordUpload(const PendingUpload &upload);
+    PendingUpload pendingUpload(const QString &owner, int classId, const QString &hash);
+    // Turns a pending upload into a preserved version with `values`: checks
+    // the quota, replaces the document named by upload.replacedHash when set,
+    // charges the profile and forgets the upload. Invalid on failure.
+    PreservedVersion commitUpload(const PendingUpload &upload, const QMap<int, QString> &values,
+                                  const QString &computerName);
+
     QSqlDatabase database() const;
+
+    // SHA-1 of `content` and of its first 4096 bytes (empty for no bytes),
+    // as 40 lower-case hex digits.
+    static QString fingerprint(const QByteArray &content);
+    static QString headFingerprint(const QByteArray &content);
 
 private:
     bool createSchema();
-    bool fail(const QString &message);
+    bool fail(const QString &message, ErrorKind kind = ErrorKind::Invalid);
+    PreservedVersion readVersion(const QString &where, const QVariantList &bindings);
+    qint64 reserveCounter(const QString &name, qint64 count);
+    double reserveStamps(int count);
+    QString contentPath(const QString &hash) const;
 
     QString m_connectionName;
     QString m_dataDir;
     QString m_lastError;
     bool m_created = false;
+    ErrorKind m_lastErrorKind = ErrorKind::None;
 };

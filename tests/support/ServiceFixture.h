@@ -11,8 +11,7 @@
 #include <QUrl>
 
 // An account made by ServiceFixture::createAccount, with the ids a test needs.
-struct TestAccount
-{
+struct TestAccount {
     QString user;
     QString password;
     QString profileId;      // profile with a quota
@@ -22,7 +21,7 @@ struct TestAccount
     // "Contratti"), each with three fields: text required, number optional,
     // date required, in that order.
     QList<int> classIds;
-    QMap<int, QList<int>> fieldIds; // class id -> field ids in order
+    QMap<int, QList<int>> fieldIds;    // class id -> field ids in order
     QList<PreservedVersion> documents; // the preserved documents, in order
 };
 
@@ -36,8 +35,7 @@ struct TestAccount
 //   client writes it into a new mirror's `url` setting).
 // Each fixture has a fresh data directory; start() failures fail the test
 // through isRunning() being false (check it with QVERIFY).
-class ServiceFixture
-{
+class ServiceFixture {
 public:
     explicit ServiceFixture(LocalService::Options options = LocalService::Options());
     ~ServiceFixture();
