@@ -8,6 +8,7 @@
 #include "storage/Setting.h"
 #include "update/DialogUpdate.h"
 
+#include <QAuthenticator>
 #include <QDomDocument>
 #include <QHttpMultiPart>
 #include <QLabel>
@@ -29,8 +30,7 @@ namespace {
 const int kTimeout = 60000;
 
 // One signal of a connection: its name and its text arguments.
-struct Event
-{
+struct Event {
     QString name;
     QString first;
     QString second;
@@ -38,13 +38,12 @@ struct Event
 
 // Records every signal of a connection in the order it came. Progress goes
 // to lists of its own; a finished download is read at once, as receivers do.
-class Recorder : public QObject
-{
+class Recorder : public QObject {
 public:
-    explicit Recorder(QVWConn &conn)
-    {
-        connect(&conn, &QVWConn::loginSuccessful, this,
-                [this](const QDomElement &body) { add(QStringLiteral("loginSuccessful"), body.tagName()); });
+    explicit Recorder(QVWConn &conn) {
+        connect(&conn, &QVWConn::loginSuccessful, this, [this](const QDomElement &body) {
+            add(QStringLiteral("loginSuccessful"), body.tagName());
+        });
         connect(&conn, &QVWConn::loginFailure, this,
                 [this] { add(QStringLiteral("loginFailure")); });
         connect(&conn, &QVWConn::commandSuccessful, this,
@@ -64,14 +63,15 @@ public:
             add(QStringLiteral("downloadFinish"), QString::number(reply->error()));
             downloaded = reply->readAll();
         });
-        connect(&conn, &QVWConn::avanzamentoUpload, this,
-                [this](qint64 sent, qint64 total) { uploads.append({sent, total}); });
-        connect(&conn, &QVWConn::avanzamentoDownload, this,
-                [this](qint64 received, qint64 total) { downloads.append({received, total}); });
+        connect(&conn, &QVWConn::avanzamentoUpload, this, [this](qint64 sent, qint64 total) {
+            uploads.append({sent, total});
+        });
+        connect(&conn, &QVWConn::avanzamentoDownload, this, [this](qint64 received, qint64 total) {
+            downloads.append({received, total});
+        });
     }
 
-    QStringList names() const
-    {
+    QStringList names() const {
         QStringList out;
         for (const Event &e : events)
             out << e.name;
@@ -87,59 +87,51 @@ public:
 
 private:
     void add(const QString &name, const QString &first = QString(),
-             const QString &second = QString())
-    {
+             const QString &second = QString()) {
         events.append({name, first, second});
     }
 };
 
 // What every test needs: a home of its own, the local service and the
 // shared cookie jar (which must outlive the connections).
-struct Setup
-{
+struct Setup {
     TestHome home;
     ServiceFixture fixture;
     std::unique_ptr<QNetworkCookieJar> jar = std::make_unique<QNetworkCookieJar>();
 
     LocalService &service() { return fixture.service(); }
-    QList<LocalService::RecordedRequest> requests(const QString &action)
-    {
+    QList<LocalService::RecordedRequest> requests(const QString &action) {
         return service().requests(action);
     }
 };
 
-QByteArray envelope(const QString &action, const QString &elements = QString())
-{
+QByteArray envelope(const QString &action, const QString &elements = QString()) {
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>%1</action>"
                           "%2</request>")
         .arg(action, elements)
         .toUtf8();
 }
 
-QByteArray serviceReply(const QString &status, const QString &inner)
-{
+QByteArray serviceReply(const QString &status, const QString &inner) {
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><response><statusnumber>%1"
                           "</statusnumber><body>%2</body></response>")
         .arg(status, inner)
         .toUtf8();
 }
 
-QByteArray failureReply(const QString &status, const QString &description)
-{
-    return serviceReply(status, QStringLiteral("<statusdescription>%1</statusdescription>")
-                                    .arg(description));
+QByteArray failureReply(const QString &status, const QString &description) {
+    return serviceReply(
+        status, QStringLiteral("<statusdescription>%1</statusdescription>").arg(description));
 }
 
-void sendXml(QVWConn &conn, const QByteArray &body)
-{
+void sendXml(QVWConn &conn, const QByteArray &body) {
     conn.request().setHeader(QNetworkRequest::ContentTypeHeader,
                              QStringLiteral("text/xml;charset=UTF-8"));
     conn.sendRequest(&body);
 }
 
 // Every row of a query on the mirror, columns joined with "|".
-QStringList rows(const QString &sql)
-{
+QStringList rows(const QString &sql) {
     QStringList out;
     Database database;
     database.open();
@@ -158,8 +150,7 @@ QStringList rows(const QString &sql)
     return out;
 }
 
-bool run(const QStringList &statements)
-{
+bool run(const QStringList &statements) {
     bool ok = true;
     Database database;
     database.open();
@@ -173,8 +164,7 @@ bool run(const QStringList &statements)
 }
 
 // The mirror as a whole, to tell whether anything changed.
-QStringList mirror()
-{
+QStringList mirror() {
     QStringList out;
     for (const char *table :
          {"buckets", "policies", "folders", "metadati", "files", "metadati_values"})
@@ -182,16 +172,14 @@ QStringList mirror()
     return out;
 }
 
-bool signIn(QVWConn &conn, const TestAccount &account)
-{
+bool signIn(QVWConn &conn, const TestAccount &account) {
     QSignalSpy accepted(&conn, &QVWConn::loginSuccessful);
     conn.login(account.user, account.password, true);
     return QTest::qWaitFor([&] { return accepted.count() == 1; }, kTimeout);
 }
 
 // Waits until the service has answered `n` requests of `action`.
-bool handled(Setup &s, const QString &action, int n)
-{
+bool handled(Setup &s, const QString &action, int n) {
     return QTest::qWaitFor(
         [&] {
             const auto list = s.requests(action);
@@ -204,17 +192,16 @@ bool handled(Setup &s, const QString &action, int n)
 }
 
 QString loginBody(const QString &user, const QString &password, bool force,
-                  const QString &codesync = QStringLiteral("0.0"))
-{
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>login</action>"
-                          "<username>%1</username><password>%2</password>%3<codesync>%4</codesync>"
-                          "<version>1.2.1</version><platform>%5</platform></request>")
+                  const QString &codesync = QStringLiteral("0.0")) {
+    return QStringLiteral(
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>login</action>"
+               "<username>%1</username><password>%2</password>%3<codesync>%4</codesync>"
+               "<version>1.2.1</version><platform>%5</platform></request>")
         .arg(user, password, force ? QStringLiteral("<forceLogin>1</forceLogin>") : QString(),
              codesync, ClientInfo::platform());
 }
 
-DialogUpdate *visibleUpdateDialog()
-{
+DialogUpdate *visibleUpdateDialog() {
     for (QWidget *w : QApplication::topLevelWidgets()) {
         if (auto *d = qobject_cast<DialogUpdate *>(w); d && d->isVisible())
             return d;
@@ -226,7 +213,8 @@ DialogUpdate *visibleUpdateDialog()
 // classes whose fields carry their own class number, a document that
 // replaces one already held, and a field value given twice.
 const char kSyncBody[] =
-    "<bucket id=\"P1\" description=\"Profilo\" quota=\"100\" used=\"5\" unit=\"MB\" div=\"1000000\"/>"
+    "<bucket id=\"P1\" description=\"Profilo\" quota=\"100\" used=\"5\" unit=\"MB\" "
+    "div=\"1000000\"/>"
     "<policie policie=\"POL1\" idbucket=\"P1\" description=\"Dieci anni\"/>"
     "<folders>"
     "<folder id=\"1\" name=\"Fatture\" groups=\"Amministrazione\" custom=\"0\" idbuckets=\"P1\" "
@@ -244,7 +232,8 @@ const char kSyncBody[] =
     "<metadato idmetadato=\"99\" idfolder=\"1\" name=\"Fuori\"/>"
     "<files>"
     "<file hash=\"aaaa\" hash4k=\"a4\" last_modified=\"01/02/2024 10:00:00\" "
-    "filename=\"C:/doc/a.pdf\" token=\"TOK-NEW\" idfolder=\"1\" username=\"anna\" tsupdate=\"12.5\" "
+    "filename=\"C:/doc/a.pdf\" token=\"TOK-NEW\" idfolder=\"1\" username=\"anna\" "
+    "tsupdate=\"12.5\" "
     "idbuckets=\"P1\" tsconserve=\"02/02/2024 10:00:00\" computer_name=\"PC1\"/>"
     "</files>"
     "<metadatoValue key=\"11\" value=\"primo\" hash=\"aaaa\"/>"
@@ -264,8 +253,7 @@ const QStringList kPlanted = {
                    "'bbbb')"),
 };
 
-QString makeSelfSignedCertificate(const QString &dir)
-{
+QString makeSelfSignedCertificate(const QString &dir) {
     QProcess openssl;
     openssl.start(QStringLiteral("openssl"),
                   {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
@@ -281,19 +269,17 @@ QString makeSelfSignedCertificate(const QString &dir)
 
 } // namespace
 
-class TestConnection : public QObject
-{
+class TestConnection : public QObject {
     Q_OBJECT
 
 private slots:
     // --- replies and the status table --------------------------------------
 
-    void status_loginAcceptedFillsMirrorBeforeRetry()
-    {
+    void status_loginAcceptedFillsMirrorBeforeRetry() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 3);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 3);
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         QStringList filesAtRetry;
@@ -302,14 +288,17 @@ private slots:
 
         conn.login(account.user, account.password, true);
         QTRY_COMPARE_WITH_TIMEOUT(rec.count(QStringLiteral("retry")), 1, kTimeout);
-        QCOMPARE(rec.names(), QStringList({QStringLiteral("loginSuccessful"),
-                                           QStringLiteral("syncCategorieOK"),
-                                           QStringLiteral("retry")}));
+        QCOMPARE(rec.names(),
+                 QStringList({QStringLiteral("loginSuccessful"), QStringLiteral("syncCategorieOK"),
+                              QStringLiteral("retry")}));
         QCOMPARE(rec.events.first().first, QStringLiteral("body"));
         QCOMPARE(filesAtRetry, QStringList{QStringLiteral("3")});
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM buckets")), QStringList{QStringLiteral("2")});
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM folders")), QStringList{QStringLiteral("2")});
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM metadati")), QStringList{QStringLiteral("6")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM buckets")),
+                 QStringList{QStringLiteral("2")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM folders")),
+                 QStringList{QStringLiteral("2")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM metadati")),
+                 QStringList{QStringLiteral("6")});
         QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM metadati_values")),
                  QStringList{QStringLiteral("9")});
 
@@ -319,12 +308,11 @@ private slots:
         QCOMPARE(logins.first().statusNumber, STATUS_LOGIN_OK);
     }
 
-    void status_loginRefused()
-    {
+    void status_loginRefused() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         conn.login(account.user, QStringLiteral("sbagliata"), true);
@@ -334,15 +322,15 @@ private slots:
         QCOMPARE(logins.size(), 1);
         QCOMPARE(logins.first().httpStatus, 500);
         QCOMPARE(logins.first().statusNumber, STATUS_LOGIN_KO);
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")), QStringList{QStringLiteral("0")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")),
+                 QStringList{QStringLiteral("0")});
     }
 
-    void status_syncFolderRefreshesMirrorBeforeSuccess()
-    {
+    void status_syncFolderRefreshesMirrorBeforeSuccess() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 2);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 2);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         const PreservedVersion added = s.fixture.store().preserve(
@@ -353,7 +341,8 @@ private slots:
         Recorder rec(conn);
         QStringList filesAtSuccess;
         connect(&conn, &QVWConn::commandSuccessful, &rec, [&] {
-            filesAtSuccess = rows(QStringLiteral("SELECT fullpath FROM files ORDER BY tsupdate DESC"));
+            filesAtSuccess =
+                rows(QStringLiteral("SELECT fullpath FROM files ORDER BY tsupdate DESC"));
         });
         const QString codesync = conn.codeSync(account.user);
         QVERIFY(codesync != QStringLiteral("0.0"));
@@ -373,8 +362,7 @@ private slots:
         QCOMPARE(syncs.first().header("Content-Type"), QByteArray("text/xml;charset=UTF-8"));
     }
 
-    void status_otherSuccessPassesBodyAndStatus()
-    {
+    void status_otherSuccessPassesBodyAndStatus() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         s.service().scriptReply(
@@ -394,16 +382,17 @@ private slots:
                      .firstChildElement(QStringLiteral("unique_code"))
                      .attribute(QStringLiteral("value")),
                  QStringLiteral("XYZ"));
-        QCOMPARE(s.requests(QStringLiteral("getexhibitorconfig")).first().element(QStringLiteral("token")),
+        QCOMPARE(s.requests(QStringLiteral("getexhibitorconfig"))
+                     .first()
+                     .element(QStringLiteral("token")),
                  QStringLiteral("T1"));
     }
 
-    void status_refusalCarriesDescription()
-    {
+    void status_refusalCarriesDescription() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        s.service().scriptReply(500, failureReply(STATUS_CHANGE_PWD_KO,
-                                                  QStringLiteral("Password non valida")));
+        s.service().scriptReply(
+            500, failureReply(STATUS_CHANGE_PWD_KO, QStringLiteral("Password non valida")));
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         sendXml(conn, envelope(QStringLiteral("changePWD")));
@@ -413,16 +402,16 @@ private slots:
         QCOMPARE(rec.last().second, STATUS_CHANGE_PWD_KO);
     }
 
-    void status_validationPassesIndentedElement()
-    {
+    void status_validationPassesIndentedElement() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         s.service().scriptReply(
-            500, serviceReply(STATUS_VALIDATION_KO,
-                              QStringLiteral("<statusdescription>Valori errati</statusdescription>"
-                                             "<validation><field key=\"11\" message=\"Obbligatorio\"/>"
-                                             "<field key=\"12\" message=\"Non &amp; una data\"/>"
-                                             "</validation>")));
+            500,
+            serviceReply(STATUS_VALIDATION_KO,
+                         QStringLiteral("<statusdescription>Valori errati</statusdescription>"
+                                        "<validation><field key=\"11\" message=\"Obbligatorio\"/>"
+                                        "<field key=\"12\" message=\"Non &amp; una data\"/>"
+                                        "</validation>")));
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         sendXml(conn, envelope(QStringLiteral("savevaluemetadati")));
@@ -436,12 +425,11 @@ private slots:
                                 "    </validation>\n"));
     }
 
-    void status_updateRequiredShowsDialogOnly()
-    {
+    void status_updateRequiredShowsDialogOnly() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         s.service().forceUpdateRequiredOnNextLogin(QStringLiteral("Serve la versione 2"));
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
@@ -457,15 +445,13 @@ private slots:
         QCOMPARE(s.requests(QStringLiteral("login")).first().statusNumber, STATUS_UPDATE_REQUIRED);
     }
 
-    void status_replyThatIsNotXml_data()
-    {
+    void status_replyThatIsNotXml_data() {
         QTest::addColumn<int>("http");
         QTest::addColumn<QString>("signal");
         QTest::newRow("200") << 200 << QStringLiteral("commandSuccessful");
         QTest::newRow("500") << 500 << QStringLiteral("commandFailure");
     }
-    void status_replyThatIsNotXml()
-    {
+    void status_replyThatIsNotXml() {
         QFETCH(int, http);
         QFETCH(QString, signal);
         Setup s;
@@ -481,8 +467,7 @@ private slots:
         QCOMPARE(rec.last().second, QString());
     }
 
-    void status_http403IsNetworkError()
-    {
+    void status_http403IsNetworkError() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         s.service().scriptReply(403, QByteArray("<html>Forbidden</html>"), QString(),
@@ -496,11 +481,11 @@ private slots:
         QVERIFY(!rec.last().first.isEmpty());
     }
 
-    void status_replyCutShortIsNetworkError()
-    {
+    void status_replyCutShortIsNetworkError() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        s.service().scriptReply(200, serviceReply(STATUS_HISTORY_OK, QString(2000, QLatin1Char('x'))));
+        s.service().scriptReply(200,
+                                serviceReply(STATUS_HISTORY_OK, QString(2000, QLatin1Char('x'))));
         s.service().injectFault(LocalService::Fault::CloseMidReply);
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
@@ -510,8 +495,7 @@ private slots:
         QCOMPARE(rec.last().second, STATUS_NETWORK_ERROR);
     }
 
-    void status_noServiceIsNetworkError()
-    {
+    void status_noServiceIsNetworkError() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         s.service().stop();
@@ -524,8 +508,7 @@ private slots:
         QVERIFY(!rec.last().first.isEmpty());
     }
 
-    void status_untrustedCertificateIsNetworkError()
-    {
+    void status_untrustedCertificateIsNetworkError() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QTemporaryDir certDir;
@@ -551,12 +534,11 @@ private slots:
 
     // --- session expiry and automatic login --------------------------------
 
-    void session_expiryMidCommandLogsInAndResends()
-    {
+    void session_expiryMidCommandLogsInAndResends() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         const QString codesync = conn.codeSync(account.user);
@@ -570,10 +552,9 @@ private slots:
         connect(&conn, &QVWConn::retry, &rec, [&] { sendXml(conn, history); });
         sendXml(conn, history);
         QTRY_COMPARE_WITH_TIMEOUT(rec.count(QStringLiteral("commandSuccessful")), 1, kTimeout);
-        QCOMPARE(rec.names(), QStringList({QStringLiteral("loginSuccessful"),
-                                           QStringLiteral("syncCategorieOK"),
-                                           QStringLiteral("retry"),
-                                           QStringLiteral("commandSuccessful")}));
+        QCOMPARE(rec.names(),
+                 QStringList({QStringLiteral("loginSuccessful"), QStringLiteral("syncCategorieOK"),
+                              QStringLiteral("retry"), QStringLiteral("commandSuccessful")}));
         QCOMPARE(rec.last().second, STATUS_HISTORY_OK);
 
         const auto all = s.service().requests();
@@ -583,19 +564,20 @@ private slots:
         QCOMPARE(seen, QStringList({QStringLiteral("login:1"), QStringLiteral("history:19"),
                                     QStringLiteral("login:1"), QStringLiteral("history:29")}));
         // The automatic login: the stored credentials, without forceLogin.
-        QCOMPARE(all.at(2).body, loginBody(account.user, account.password, false, codesync).toUtf8());
+        QCOMPARE(all.at(2).body,
+                 loginBody(account.user, account.password, false, codesync).toUtf8());
     }
 
-    void session_expiryAfterNetworkFailureEndsCommand()
-    {
+    void session_expiryAfterNetworkFailureEndsCommand() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         Recorder rec(conn);
-        s.service().injectFault(LocalService::Fault::CloseBeforeReply, QStringLiteral("syncfolder"));
+        s.service().injectFault(LocalService::Fault::CloseBeforeReply,
+                                QStringLiteral("syncfolder"));
         conn.syncFolder();
         QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 1, kTimeout);
         QCOMPARE(rec.last().second, STATUS_NETWORK_ERROR);
@@ -609,12 +591,11 @@ private slots:
         QCOMPARE(s.requests(QStringLiteral("login")).size(), 1);
     }
 
-    void session_alternatingExpiryIsBounded()
-    {
+    void session_alternatingExpiryIsBounded() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         s.service().expireEveryNthRequest(1);
@@ -635,12 +616,11 @@ private slots:
         QCOMPARE(s.requests(QStringLiteral("login")).size(), 5);
     }
 
-    void session_connectionWithoutCredentialsOnlyReportsLoginFailure()
-    {
+    void session_connectionWithoutCredentialsOnlyReportsLoginFailure() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         QVWConn loginConn(s.jar.get(), false);
         QVERIFY(signIn(loginConn, account));
         QVWConn window(s.jar.get(), false);
@@ -662,12 +642,11 @@ private slots:
         QCOMPARE(s.requests(QStringLiteral("login")).size(), 1);
     }
 
-    void session_logoutSilencesConnection()
-    {
+    void session_logoutSilencesConnection() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         Recorder rec(conn);
@@ -683,19 +662,17 @@ private slots:
 
     // --- login --------------------------------------------------------------
 
-    void login_bodyIsExact_data()
-    {
+    void login_bodyIsExact_data() {
         QTest::addColumn<bool>("force");
         QTest::newRow("interactive") << true;
         QTest::newRow("automatic") << false;
     }
-    void login_bodyIsExact()
-    {
+    void login_bodyIsExact() {
         QFETCH(bool, force);
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         conn.login(account.user, account.password, force);
@@ -708,8 +685,7 @@ private slots:
         QCOMPARE(logins.first().body, loginBody(account.user, account.password, force).toUtf8());
     }
 
-    void login_bothEmptyIsRefusedWithoutRequest()
-    {
+    void login_bothEmptyIsRefusedWithoutRequest() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVWConn conn(s.jar.get(), false);
@@ -719,19 +695,18 @@ private slots:
         // A user name alone is sent; the service then sees exactly one login.
         conn.login(QStringLiteral("anna"), QString(), true);
         QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 2, kTimeout);
-        QCOMPARE(rec.names(), QStringList({QStringLiteral("loginFailure"),
-                                           QStringLiteral("loginFailure")}));
+        QCOMPARE(rec.names(),
+                 QStringList({QStringLiteral("loginFailure"), QStringLiteral("loginFailure")}));
         const auto logins = s.requests(QStringLiteral("login"));
         QCOMPARE(logins.size(), 1);
         QCOMPARE(logins.first().body, loginBody(QStringLiteral("anna"), QString(), true).toUtf8());
     }
 
-    void login_secondLoginAbortsFirstSilently()
-    {
+    void login_secondLoginAbortsFirstSilently() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         s.service().delayReply(1500, QStringLiteral("login"));
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
@@ -742,24 +717,23 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(rec.count(QStringLiteral("retry")), 1, kTimeout);
         QVERIFY(handled(s, QStringLiteral("login"), 2));
         QCoreApplication::processEvents();
-        QCOMPARE(rec.names(), QStringList({QStringLiteral("loginSuccessful"),
-                                           QStringLiteral("syncCategorieOK"),
-                                           QStringLiteral("retry")}));
+        QCOMPARE(rec.names(),
+                 QStringList({QStringLiteral("loginSuccessful"), QStringLiteral("syncCategorieOK"),
+                              QStringLiteral("retry")}));
     }
 
-    void login_supersededCommandIsSilent()
-    {
+    void login_supersededCommandIsSilent() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         Recorder rec(conn);
         s.service().delayReply(1500, QStringLiteral("syncfolder"));
         conn.syncFolder();
-        QVERIFY(QTest::qWaitFor(
-            [&] { return !s.requests(QStringLiteral("syncfolder")).isEmpty(); }, kTimeout));
+        QVERIFY(QTest::qWaitFor([&] { return !s.requests(QStringLiteral("syncfolder")).isEmpty(); },
+                                kTimeout));
         conn.syncFolder();
         QTRY_COMPARE_WITH_TIMEOUT(rec.count(QStringLiteral("commandSuccessful")), 1, kTimeout);
         QVERIFY(handled(s, QStringLiteral("syncfolder"), 2));
@@ -768,12 +742,12 @@ private slots:
                                            QStringLiteral("commandSuccessful")}));
     }
 
-    void login_specialCharactersArriveIntact()
-    {
+    void login_specialCharactersArriveIntact() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         const QString password = QStringLiteral("p<&>\"'%4x");
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("o'neil&co"), password, 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("o'neil&co"), password, 1);
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         conn.login(account.user, password, true);
@@ -784,8 +758,7 @@ private slots:
         QCOMPARE(login.element(QStringLiteral("codesync")), QStringLiteral("0.0"));
     }
 
-    void login_userNameCannotInjectElements()
-    {
+    void login_userNameCannotInjectElements() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         const QString crafted = QStringLiteral("x</username><forceLogin>1</forceLogin><username>y");
@@ -801,8 +774,7 @@ private slots:
 
     // --- synchronisation of the mirror ---------------------------------------
 
-    void sync_replacesClassesAndMergesDocuments()
-    {
+    void sync_replacesClassesAndMergesDocuments() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(run(kPlanted));
@@ -828,16 +800,15 @@ private slots:
                  QStringList({QStringLiteral("11|1|Numero|2|1|1|0"),
                               QStringLiteral("21|7|Firmatario|1|0|0|1"),
                               QStringLiteral("22|2|Data|3|0|0|0")}));
-        QCOMPARE(rows(QStringLiteral("SELECT hash, folderid, token, tsupdate FROM files ORDER BY hash")),
-                 QStringList({QStringLiteral("aaaa|1|TOK-NEW|12.5"),
-                              QStringLiteral("bbbb|2|TOK-B|4")}));
+        QCOMPARE(
+            rows(QStringLiteral("SELECT hash, folderid, token, tsupdate FROM files ORDER BY hash")),
+            QStringList({QStringLiteral("aaaa|1|TOK-NEW|12.5"), QStringLiteral("bbbb|2|TOK-B|4")}));
         QCOMPARE(rows(QStringLiteral("SELECT idmetadata, value, hash FROM metadati_values "
                                      "ORDER BY hash")),
                  QStringList({QStringLiteral("11|ultimo|aaaa"), QStringLiteral("21|Rossi|bbbb")}));
     }
 
-    void sync_missingAttributesAreEmptyText()
-    {
+    void sync_missingAttributesAreEmptyText() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QDomDocument doc;
@@ -856,8 +827,7 @@ private slots:
                  QStringList{QStringLiteral("''|0")});
     }
 
-    void sync_rowViolatingKeyIsSkipped()
-    {
+    void sync_rowViolatingKeyIsSkipped() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QDomDocument doc;
@@ -873,16 +843,14 @@ private slots:
         QCOMPARE(rows(QStringLiteral("SELECT hash FROM files")), QStringList{QStringLiteral("h")});
     }
 
-    void sync_emptyBodyEmptiesProfilesAndClassesOnly_data()
-    {
+    void sync_emptyBodyEmptiesProfilesAndClassesOnly_data() {
         QTest::addColumn<QByteArray>("reply");
         QTest::newRow("empty body") << serviceReply(STATUS_SYNC_FOLDER_OK, QString());
-        QTest::newRow("no body")
-            << QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><response><statusnumber>5"
-                          "</statusnumber></response>");
+        QTest::newRow("no body") << QByteArray(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><response><statusnumber>5"
+            "</statusnumber></response>");
     }
-    void sync_emptyBodyEmptiesProfilesAndClassesOnly()
-    {
+    void sync_emptyBodyEmptiesProfilesAndClassesOnly() {
         QFETCH(QByteArray, reply);
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
@@ -897,13 +865,13 @@ private slots:
         for (const char *table : {"buckets", "policies", "folders", "metadati"})
             QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))),
                      QStringList{QStringLiteral("0")});
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")), QStringList{QStringLiteral("2")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")),
+                 QStringList{QStringLiteral("2")});
         QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM metadati_values")),
                  QStringList{QStringLiteral("1")});
     }
 
-    void sync_failureInTheMiddleLeavesMirrorAsItWas()
-    {
+    void sync_failureInTheMiddleLeavesMirrorAsItWas() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(run(kPlanted));
@@ -924,43 +892,48 @@ private slots:
         QCOMPARE(mirror(), before);
     }
 
-    void sync_clearOtherUserDataThenSecondPass()
-    {
+    void sync_clearOtherUserDataThenSecondPass() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 3);
-        QVERIFY(run({QStringLiteral("INSERT INTO files VALUES ('mmmm', '', '', 'C:/m.pdf', 'TM', 1, "
-                                    "'mario', 7, 'PM', '', 'PC2')"),
-                     QStringLiteral("INSERT INTO metadati_values (idmetadata, value, hash) VALUES "
-                                    "(1, 'di mario', 'mmmm')")}));
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 3);
+        QVERIFY(
+            run({QStringLiteral("INSERT INTO files VALUES ('mmmm', '', '', 'C:/m.pdf', 'TM', 1, "
+                                "'mario', 7, 'PM', '', 'PC2')"),
+                 QStringLiteral("INSERT INTO metadati_values (idmetadata, value, hash) VALUES "
+                                "(1, 'di mario', 'mmmm')")}));
         QVWConn conn(s.jar.get(), false);
         QDomElement body;
         connect(&conn, &QVWConn::loginSuccessful, &conn, [&](const QDomElement &b) { body = b; });
         QVERIFY(signIn(conn, account));
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")), QStringList{QStringLiteral("4")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")),
+                 QStringList{QStringLiteral("4")});
 
         conn.clearOtherUserData(account.user);
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")), QStringList{QStringLiteral("0")});
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM buckets")), QStringList{QStringLiteral("0")});
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM folders")), QStringList{QStringLiteral("2")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")),
+                 QStringList{QStringLiteral("0")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM buckets")),
+                 QStringList{QStringLiteral("0")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM folders")),
+                 QStringList{QStringLiteral("2")});
 
         QSignalSpy done(&conn, &QVWConn::syncCategorieOK);
         conn.onSyncFolder(body);
         QCOMPARE(done.count(), 1);
         QCOMPARE(rows(QStringLiteral("SELECT DISTINCT username FROM files")),
                  QStringList{account.user});
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")), QStringList{QStringLiteral("3")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")),
+                 QStringList{QStringLiteral("3")});
         QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM metadati_values WHERE hash = 'mmmm'")),
                  QStringList{QStringLiteral("0")});
 
         // Only the signed-in user's documents: nothing to remove.
         conn.clearOtherUserData(account.user);
-        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")), QStringList{QStringLiteral("3")});
+        QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM files")),
+                 QStringList{QStringLiteral("3")});
     }
 
-    void sync_codeSyncIsNewestPreservedStamp()
-    {
+    void sync_codeSyncIsNewestPreservedStamp() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(run({QStringLiteral("INSERT INTO files (hash, folderid, token, username, tsupdate) "
@@ -983,8 +956,7 @@ private slots:
 
     // --- uploads and downloads -----------------------------------------------
 
-    void transfer_uploadIsMultipartWithProgress()
-    {
+    void transfer_uploadIsMultipartWithProgress() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QByteArray content(300 * 1024, Qt::Uninitialized);
@@ -995,11 +967,12 @@ private slots:
         source.write(content);
         source.flush();
 
-        const QByteArray xml = envelope(QStringLiteral("uploadfile"),
-                                        QStringLiteral("<hashfile>abc</hashfile>"));
+        const QByteArray xml =
+            envelope(QStringLiteral("uploadfile"), QStringLiteral("<hashfile>abc</hashfile>"));
         auto *multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
         QHttpPart xmlPart;
-        xmlPart.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("text/xml;charset=UTF-8"));
+        xmlPart.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QStringLiteral("text/xml;charset=UTF-8"));
         xmlPart.setHeader(QNetworkRequest::ContentDispositionHeader,
                           QStringLiteral("form-data; name=\"xml\""));
         xmlPart.setBody(xml);
@@ -1016,7 +989,8 @@ private slots:
         const QByteArray boundary = multiPart->boundary();
         QPointer<QHttpMultiPart> watched(multiPart);
 
-        s.service().scriptReply(200, serviceReply(QStringLiteral("21"), QStringLiteral("<metadato/>")),
+        s.service().scriptReply(200,
+                                serviceReply(QStringLiteral("21"), QStringLiteral("<metadato/>")),
                                 QStringLiteral("uploadfile"));
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
@@ -1048,8 +1022,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), kTimeout);
     }
 
-    void transfer_downloadProgressOnlyAbove512Bytes()
-    {
+    void transfer_downloadProgressOnlyAbove512Bytes() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVWConn conn(s.jar.get(), true);
@@ -1061,24 +1034,23 @@ private slots:
         QCOMPARE(rec.downloads, (QList<QPair<qint64, qint64>>{{513, 2000}, {2000, 2000}}));
     }
 
-    void transfer_downloadDeliversFile_data()
-    {
+    void transfer_downloadDeliversFile_data() {
         QTest::addColumn<int>("size");
         QTest::newRow("300 bytes") << 300;
         QTest::newRow("256 KiB") << 256 * 1024;
     }
-    void transfer_downloadDeliversFile()
-    {
+    void transfer_downloadDeliversFile() {
         QFETCH(int, size);
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 0);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 0);
         QByteArray content(size, Qt::Uninitialized);
         for (int i = 0; i < size; ++i)
             content[i] = char('a' + i % 26);
-        const PreservedVersion doc = s.fixture.store().preserve(
-            account.user, account.classIds.first(), QStringLiteral("/home/anna/x.txt"), content, {});
+        const PreservedVersion doc =
+            s.fixture.store().preserve(account.user, account.classIds.first(),
+                                       QStringLiteral("/home/anna/x.txt"), content, {});
         QVERIFY2(doc.isValid(), qPrintable(s.fixture.store().lastError()));
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
@@ -1103,8 +1075,7 @@ private slots:
         }
     }
 
-    void transfer_downloadHttpErrorIsHandedOver()
-    {
+    void transfer_downloadHttpErrorIsHandedOver() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         s.service().scriptReply(404, QByteArray("<html>Non trovato</html>"),
@@ -1117,13 +1088,12 @@ private slots:
         QCOMPARE(rec.last().first, QString::number(QNetworkReply::ContentNotFoundError));
     }
 
-    void transfer_downloadServiceErrorIsFailure()
-    {
+    void transfer_downloadServiceErrorIsFailure() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        s.service().scriptReply(500, failureReply(QStringLiteral("11"),
-                                                  QStringLiteral("Documento sconosciuto")),
-                                QStringLiteral("ripristina"));
+        s.service().scriptReply(
+            500, failureReply(QStringLiteral("11"), QStringLiteral("Documento sconosciuto")),
+            QStringLiteral("ripristina"));
         QVWConn conn(s.jar.get(), true);
         Recorder rec(conn);
         sendXml(conn, envelope(QStringLiteral("ripristina")));
@@ -1133,12 +1103,11 @@ private slots:
         QCOMPARE(rec.last().second, QStringLiteral("11"));
     }
 
-    void transfer_downloadAfterExpiryLogsInAndResends()
-    {
+    void transfer_downloadAfterExpiryLogsInAndResends() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         const PreservedVersion doc = account.documents.first();
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
@@ -1156,10 +1125,9 @@ private slots:
         connect(&conn, &QVWConn::retry, &rec, download);
         download();
         QTRY_COMPARE_WITH_TIMEOUT(rec.count(QStringLiteral("downloadFinish")), 1, kTimeout);
-        QCOMPARE(rec.names(), QStringList({QStringLiteral("loginSuccessful"),
-                                           QStringLiteral("syncCategorieOK"),
-                                           QStringLiteral("retry"),
-                                           QStringLiteral("downloadFinish")}));
+        QCOMPARE(rec.names(),
+                 QStringList({QStringLiteral("loginSuccessful"), QStringLiteral("syncCategorieOK"),
+                              QStringLiteral("retry"), QStringLiteral("downloadFinish")}));
         QCOMPARE(rec.last().first, QString::number(QNetworkReply::NoError));
         QVERIFY(!rec.downloaded.isEmpty());
         QCOMPARE(s.requests(QStringLiteral("ripristina")).size(), 2);
@@ -1168,15 +1136,14 @@ private slots:
 
     // --- proxy ----------------------------------------------------------------
 
-    void proxy_rightCredentialsPass()
-    {
+    void proxy_rightCredentialsPass() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         SquidProxy squid;
         QVERIFY2(squid.start(QStringLiteral("utente"), QStringLiteral("chiave")),
                  qPrintable(squid.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         Setting setting;
         setting.setValue(QStringLiteral("proxyUrl"), QStringLiteral("127.0.0.1"));
         setting.setValue(QStringLiteral("proxyPort"), QString::number(squid.port()));
@@ -1198,8 +1165,7 @@ private slots:
         QVERIFY(squid.accessLog().contains(" utente "));
     }
 
-    void proxy_wrongCredentialsEndInFailure()
-    {
+    void proxy_wrongCredentialsEndInFailure() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         SquidProxy squid;
@@ -1213,8 +1179,7 @@ private slots:
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         int asked = 0;
-        connect(&conn, &QNetworkAccessManager::proxyAuthenticationRequired, &rec,
-                [&] { ++asked; });
+        connect(&conn, &QNetworkAccessManager::proxyAuthenticationRequired, &rec, [&] { ++asked; });
         conn.login(QStringLiteral("anna"), QStringLiteral("segreta"), true);
         QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 1, kTimeout);
         QCOMPARE(rec.last().name, QStringLiteral("commandFailure"));
@@ -1228,15 +1193,14 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(squid.accessLog().contains("TCP_DENIED/407"), kTimeout);
     }
 
-    void proxy_emptyHostGoesDirect()
-    {
+    void proxy_emptyHostGoesDirect() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         SquidProxy squid;
         QVERIFY2(squid.start(QStringLiteral("utente"), QStringLiteral("chiave")),
                  qPrintable(squid.errorString()));
-        const TestAccount account = s.fixture.createAccount(QStringLiteral("anna"),
-                                                            QStringLiteral("segreta"), 1);
+        const TestAccount account =
+            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
         Setting setting;
         setting.setValue(QStringLiteral("proxyUrl"), QString());
         setting.setValue(QStringLiteral("proxyPort"), QString::number(squid.port()));

@@ -23,8 +23,7 @@ const int kTimeout = 60000;
 const QString kUpdatePath = QStringLiteral("/vazedo/UpdateService");
 
 // Stands in for the desktop's default opener.
-class Opener : public QObject
-{
+class Opener : public QObject {
     Q_OBJECT
 public:
     QList<QUrl> opened;
@@ -33,8 +32,7 @@ public slots:
 };
 
 // A connection that has met "31" and shows its update dialog.
-struct Setup
-{
+struct Setup {
     TestHome home;
     ServiceFixture fixture;
     std::unique_ptr<QNetworkCookieJar> jar = std::make_unique<QNetworkCookieJar>();
@@ -43,10 +41,9 @@ struct Setup
     DialogUpdate *dialog = nullptr;
 
     // False when the dialog does not come up.
-    bool showUpdate()
-    {
-        const TestAccount account = fixture.createAccount(QStringLiteral("anna"),
-                                                          QStringLiteral("segreta"), 0);
+    bool showUpdate() {
+        const TestAccount account =
+            fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 0);
         fixture.service().forceUpdateRequiredOnNextLogin(QStringLiteral("Nuova versione"));
         conn = std::make_unique<QVWConn>(jar.get(), false);
         failures = std::make_unique<QSignalSpy>(conn.get(), &QVWConn::commandFailure);
@@ -54,42 +51,35 @@ struct Setup
         QTest::qWaitFor([&] { return (dialog = visibleDialog()) != nullptr; }, kTimeout);
         return dialog && dialog->isVisible();
     }
-    static DialogUpdate *visibleDialog()
-    {
+    static DialogUpdate *visibleDialog() {
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (auto *d = qobject_cast<DialogUpdate *>(w); d && d->isVisible())
                 return d;
         }
         return nullptr;
     }
-    QPushButton *button(const char *name) const
-    {
+    QPushButton *button(const char *name) const {
         return dialog->findChild<QPushButton *>(QLatin1String(name));
     }
-    QWidget *widget(const char *name) const
-    {
+    QWidget *widget(const char *name) const {
         return dialog->findChild<QWidget *>(QLatin1String(name));
     }
-    QList<LocalService::RecordedRequest> downloads()
-    {
+    QList<LocalService::RecordedRequest> downloads() {
         return fixture.service().requests(kUpdatePath);
     }
 };
 
-QStringList installersIn(const QString &dir)
-{
+QStringList installersIn(const QString &dir) {
     return QDir(dir).entryList({QStringLiteral("qvwsetup_*.exe")}, QDir::Files);
 }
 
 } // namespace
 
-class TestUpdateDialog : public QObject
-{
+class TestUpdateDialog : public QObject {
     Q_OBJECT
 
 private slots:
-    void form()
-    {
+    void form() {
         TestHome home;
         DialogUpdate dialog;
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Aggiornamento applicazione"));
@@ -110,8 +100,7 @@ private slots:
         QVERIFY(dialog.findChild<QLabel *>(QStringLiteral("lblMessaggio"))->wordWrap());
     }
 
-    void cancelBeforeDownload()
-    {
+    void cancelBeforeDownload() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(s.showUpdate());
@@ -128,8 +117,7 @@ private slots:
         QCOMPARE(s.failures->count(), 1);
     }
 
-    void escapeCancelsLikeAnnulla()
-    {
+    void escapeCancelsLikeAnnulla() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(s.showUpdate());
@@ -139,8 +127,7 @@ private slots:
         QVERIFY(!s.dialog->isVisible());
     }
 
-    void cancelDuringDownload()
-    {
+    void cancelDuringDownload() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(s.showUpdate());
@@ -164,8 +151,7 @@ private slots:
         QVERIFY(installersIn(QDir::tempPath()).isEmpty());
     }
 
-    void httpErrorIsReported()
-    {
+    void httpErrorIsReported() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(s.showUpdate());
@@ -185,8 +171,7 @@ private slots:
         QVERIFY(s.button("pbAggiorna")->isEnabled());
     }
 
-    void installerIsSavedStartedAndClientQuits()
-    {
+    void installerIsSavedStartedAndClientQuits() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(s.showUpdate());
@@ -202,7 +187,9 @@ private slots:
 
         const QStringList saved = installersIn(QDir::tempPath());
         QCOMPARE(saved.size(), 1);
-        QVERIFY(QRegularExpression(QStringLiteral("^qvwsetup_.{6}\\.exe$")).match(saved.first()).hasMatch());
+        QVERIFY(QRegularExpression(QStringLiteral("^qvwsetup_.{6}\\.exe$"))
+                    .match(saved.first())
+                    .hasMatch());
         const QString path = QDir(QDir::tempPath()).filePath(saved.first());
         QCOMPARE(opener.opened, QList<QUrl>{QUrl::fromLocalFile(path)});
         QFile file(path);
@@ -212,8 +199,7 @@ private slots:
         QCOMPARE(s.downloads().first().method, QByteArray("GET"));
     }
 
-    void installerThatCannotStartIsReported()
-    {
+    void installerThatCannotStartIsReported() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(s.showUpdate());
@@ -238,8 +224,7 @@ private slots:
         QVERIFY(!s.dialog->isVisible());
     }
 
-    void installerThatCannotBeSavedIsReported()
-    {
+    void installerThatCannotBeSavedIsReported() {
         Setup s;
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(s.showUpdate());

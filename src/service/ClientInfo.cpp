@@ -4,13 +4,11 @@
 
 namespace ClientInfo {
 
-QString version()
-{
+QString version() {
     return QStringLiteral(QUILLORA_VERSION);
 }
 
-QString platform()
-{
+QString platform() {
 #ifdef Q_OS_WIN
     return QStringLiteral("win");
 #else

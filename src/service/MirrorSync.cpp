@@ -10,32 +10,27 @@ namespace {
 // A missing attribute is stored as empty text, never as NULL.
 const QString kEmpty = QStringLiteral("");
 
-QString text(const QDomElement &e, const QString &name)
-{
+QString text(const QDomElement &e, const QString &name) {
     return e.attribute(name, kEmpty);
 }
 
-int number(const QDomElement &e, const QString &name)
-{
+int number(const QDomElement &e, const QString &name) {
     return e.attribute(name).toInt(nullptr, 10);
 }
 
-struct Folder
-{
+struct Folder {
     QDomElement element;
     QVector<QDomElement> fields;
 };
 
 // The body's elements by kind, in document order. A field belongs to every
 // class it is nested in.
-struct Content
-{
+struct Content {
     QVector<QDomElement> buckets, policies, files, values;
     QVector<Folder> folders;
 };
 
-Content collect(const QDomElement &body)
-{
+Content collect(const QDomElement &body) {
     static const QString bucket = QStringLiteral("bucket"), policie = QStringLiteral("policie"),
                          folder = QStringLiteral("folder"), metadato = QStringLiteral("metadato"),
                          file = QStringLiteral("file"), value = QStringLiteral("metadatoValue");
@@ -88,8 +83,7 @@ Content collect(const QDomElement &body)
 
 // A statement that failed only because its row violates a key is skipped;
 // anything else is a failure of the whole synchronisation.
-bool execute(QSqlQuery &q)
-{
+bool execute(QSqlQuery &q) {
     if (q.exec())
         return true;
     const int code = q.lastError().nativeErrorCode().toInt();
@@ -99,24 +93,21 @@ bool execute(QSqlQuery &q)
     return false;
 }
 
-bool execute(QSqlQuery &q, const char *sql)
-{
+bool execute(QSqlQuery &q, const char *sql) {
     if (q.exec(QString::fromLatin1(sql)))
         return true;
     qDebug() << "Sync failed:" << q.lastError().text();
     return false;
 }
 
-bool prepare(QSqlQuery &q, const char *sql)
-{
+bool prepare(QSqlQuery &q, const char *sql) {
     if (q.prepare(QString::fromLatin1(sql)))
         return true;
     qDebug() << "Sync failed:" << q.lastError().text();
     return false;
 }
 
-bool write(QSqlDatabase &db, const Content &c)
-{
+bool write(QSqlDatabase &db, const Content &c) {
     QSqlQuery q(db);
     for (const char *sql : {"DELETE FROM buckets", "DELETE FROM policies", "DELETE FROM folders",
                             "DELETE FROM metadati"}) {
@@ -150,9 +141,9 @@ bool write(QSqlDatabase &db, const Content &c)
 
     QSqlQuery fq(db);
     if (!prepare(q, "INSERT INTO folders (idfolder, name, groups, custom, idbuckets, idpolicies) "
-                    "VALUES (?, ?, ?, ?, ?, ?)")
-        || !prepare(fq, "INSERT INTO metadati (idmetadato, idfolder, nome, tipo, visibile, "
-                        "required, custom) VALUES (?, ?, ?, ?, ?, ?, ?)"))
+                    "VALUES (?, ?, ?, ?, ?, ?)") ||
+        !prepare(fq, "INSERT INTO metadati (idmetadato, idfolder, nome, tipo, visibile, "
+                     "required, custom) VALUES (?, ?, ?, ?, ?, ?, ?)"))
         return false;
     for (const Folder &f : c.folders) {
         const QDomElement &e = f.element;
@@ -215,8 +206,7 @@ bool write(QSqlDatabase &db, const Content &c)
 
 MirrorSync::MirrorSync() = default;
 
-bool MirrorSync::apply(const QDomElement &body)
-{
+bool MirrorSync::apply(const QDomElement &body) {
     const Content content = collect(body);
     m_database.open();
     QSqlDatabase &db = m_database.db;
@@ -229,8 +219,7 @@ bool MirrorSync::apply(const QDomElement &body)
     return ok;
 }
 
-QString MirrorSync::codeSync(const QString &username)
-{
+QString MirrorSync::codeSync(const QString &username) {
     QString result;
     m_database.open();
     {
@@ -245,8 +234,7 @@ QString MirrorSync::codeSync(const QString &username)
     return result.isEmpty() ? QStringLiteral("0.0") : result;
 }
 
-void MirrorSync::clearOtherUserData(const QString &username)
-{
+void MirrorSync::clearOtherUserData(const QString &username) {
     m_database.open();
     {
         QSqlQuery q(m_database.db);

@@ -8,8 +8,7 @@
 // The local mirror's side of a synchronisation: writes a synchronisation body
 // into the database, tells the newest document stamp held for a user, and
 // removes another user's documents.
-class MirrorSync
-{
+class MirrorSync {
 public:
     MirrorSync();
     MirrorSync(const MirrorSync &) = delete;

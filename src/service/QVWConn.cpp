@@ -27,8 +27,7 @@ const int kMaxAutoLogins = 3;
 const QString kXmlContentType = QStringLiteral("text/xml;charset=UTF-8");
 
 // The first element named `name` below `root`, in document order.
-QDomElement firstElement(const QDomNode &root, const QString &name)
-{
+QDomElement firstElement(const QDomNode &root, const QString &name) {
     QDomNode node = root.firstChild();
     while (!node.isNull()) {
         if (node.isElement() && node.toElement().tagName() == name)
@@ -50,13 +49,11 @@ QDomElement firstElement(const QDomNode &root, const QString &name)
 
 // Errors raised before or instead of an HTTP answer: the connection, TLS or
 // the proxy failed, or the answer was cut short.
-bool transportError(QNetworkReply::NetworkError error)
-{
+bool transportError(QNetworkReply::NetworkError error) {
     return error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
 }
 
-void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow)
-{
+void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow) {
     reply->setProperty(kSuperseded, true);
     if (abortHow == Qt::DirectConnection)
         reply->abort();
@@ -67,20 +64,16 @@ void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow)
 } // namespace
 
 // One parsed service reply.
-struct QVWConn::Answer
-{
-    explicit Answer(QNetworkReply *reply)
-    {
+struct QVWConn::Answer {
+    explicit Answer(QNetworkReply *reply) {
         document.setContent(QString::fromUtf8(reply->readAll()));
         status = firstElement(document, QStringLiteral("statusnumber")).text();
         body = firstElement(document, QStringLiteral("body"));
     }
-    QString description() const
-    {
+    QString description() const {
         return firstElement(body, QStringLiteral("statusdescription")).text();
     }
-    QString validation() const
-    {
+    QString validation() const {
         QString text;
         QTextStream stream(&text);
         firstElement(document, QStringLiteral("validation")).save(stream, 4);
@@ -93,14 +86,14 @@ struct QVWConn::Answer
 };
 
 QVWConn::QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode)
-    : QNetworkAccessManager(nullptr), m_downloadMode(downloadMode)
-{
+    : QNetworkAccessManager(nullptr)
+    , m_downloadMode(downloadMode) {
     if (cookieJar) {
         setCookieJar(cookieJar);
         cookieJar->setParent(nullptr); // shared by every connection, owned by the main window
     }
-    m_request.setUrl(QUrl(m_setting.value(QStringLiteral("url"))
-                          + QStringLiteral("/vazedo/RestService")));
+    m_request.setUrl(
+        QUrl(m_setting.value(QStringLiteral("url")) + QStringLiteral("/vazedo/RestService")));
     connect(this, &QNetworkAccessManager::finished, this, &QVWConn::onParseRequest);
     connect(this, &QVWConn::loginSuccessful, this, &QVWConn::onSyncFolder);
     connect(this, &QNetworkAccessManager::proxyAuthenticationRequired, this,
@@ -108,24 +101,20 @@ QVWConn::QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode)
     applyProxySettings();
 }
 
-QVWConn::~QVWConn()
-{
+QVWConn::~QVWConn() {
     // Replies die with the manager; none may reach a half-destroyed object.
     disconnect(this, &QNetworkAccessManager::finished, this, &QVWConn::onParseRequest);
 }
 
-QNetworkRequest &QVWConn::request()
-{
+QNetworkRequest &QVWConn::request() {
     return m_request;
 }
 
-void QVWConn::setDownloadMode(bool on)
-{
+void QVWConn::setDownloadMode(bool on) {
     m_downloadMode = on;
 }
 
-void QVWConn::sendRequest(const QByteArray *body)
-{
+void QVWConn::sendRequest(const QByteArray *body) {
     if (!body)
         return;
     startCommand();
@@ -135,8 +124,7 @@ void QVWConn::sendRequest(const QByteArray *body)
                 &QVWConn::onProgressDownload);
 }
 
-void QVWConn::uploadMultipart(QHttpMultiPart *multiPart)
-{
+void QVWConn::uploadMultipart(QHttpMultiPart *multiPart) {
     if (!multiPart)
         return;
     m_request.setHeader(QNetworkRequest::ContentTypeHeader,
@@ -147,8 +135,7 @@ void QVWConn::uploadMultipart(QHttpMultiPart *multiPart)
     connect(m_currentReply, &QNetworkReply::uploadProgress, this, &QVWConn::onProgressUpload);
 }
 
-void QVWConn::applyProxySettings()
-{
+void QVWConn::applyProxySettings() {
     const QString host = m_setting.value(QStringLiteral("proxyUrl"));
     if (host.isEmpty()) {
         setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
@@ -159,8 +146,7 @@ void QVWConn::applyProxySettings()
                            port > 0 && port <= 65535 ? quint16(port) : 0));
 }
 
-void QVWConn::login(const QString &username, const QString &password, bool forceLogin)
-{
+void QVWConn::login(const QString &username, const QString &password, bool forceLogin) {
     if (username.isEmpty() && password.isEmpty()) {
         m_autoLogins = 0;
         emit loginFailure();
@@ -183,8 +169,7 @@ void QVWConn::login(const QString &username, const QString &password, bool force
     m_loginReply = post(m_request, body.toUtf8());
 }
 
-void QVWConn::logout()
-{
+void QVWConn::logout() {
     m_username.clear();
     m_password.clear();
     m_pendingUsername.clear();
@@ -193,8 +178,7 @@ void QVWConn::logout()
     disconnect(this, nullptr, nullptr, nullptr);
 }
 
-void QVWConn::syncFolder()
-{
+void QVWConn::syncFolder() {
     const QString body = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request>"
                                         "<action>syncfolder</action><codesync>%1</codesync>"
                                         "</request>")
@@ -204,18 +188,15 @@ void QVWConn::syncFolder()
     m_currentReply = post(m_request, body.toUtf8());
 }
 
-void QVWConn::clearOtherUserData(const QString &username)
-{
+void QVWConn::clearOtherUserData(const QString &username) {
     m_mirror.clearOtherUserData(username);
 }
 
-QString QVWConn::codeSync(const QString &username)
-{
+QString QVWConn::codeSync(const QString &username) {
     return m_mirror.codeSync(username);
 }
 
-void QVWConn::onParseRequest(QNetworkReply *reply)
-{
+void QVWConn::onParseRequest(QNetworkReply *reply) {
     m_proxyAuthCount = 0;
     if (reply->property(kSuperseded).toBool()) {
         reply->deleteLater();
@@ -254,30 +235,25 @@ void QVWConn::onParseRequest(QNetworkReply *reply)
     reply->deleteLater();
 }
 
-void QVWConn::onSyncFolder(const QDomElement &body)
-{
+void QVWConn::onSyncFolder(const QDomElement &body) {
     applySync(body);
 }
 
-void QVWConn::onProgressUpload(qint64 bytesSent, qint64 bytesTotal)
-{
+void QVWConn::onProgressUpload(qint64 bytesSent, qint64 bytesTotal) {
     emit avanzamentoUpload(bytesSent, bytesTotal);
 }
 
-void QVWConn::onProgressDownload(qint64 bytesReceived, qint64 bytesTotal)
-{
+void QVWConn::onProgressDownload(qint64 bytesReceived, qint64 bytesTotal) {
     if (bytesReceived > 512)
         emit avanzamentoDownload(bytesReceived, bytesTotal);
 }
 
-void QVWConn::onUpdateFailure(const QString &message)
-{
+void QVWConn::onUpdateFailure(const QString &message) {
     disconnect(&m_dialogUpdate, &DialogUpdate::updateFailure, this, &QVWConn::onUpdateFailure);
     emit commandFailure(message, STATUS_UPDATE_FAILED);
 }
 
-void QVWConn::onProxyAuthenticationRequired(const QNetworkProxy &, QAuthenticator *authenticator)
-{
+void QVWConn::onProxyAuthenticationRequired(const QNetworkProxy &, QAuthenticator *authenticator) {
     ++m_proxyAuthCount;
     if (m_proxyAuthCount < 3) {
         authenticator->setUser(m_setting.value(QStringLiteral("proxyUsername")));
@@ -294,23 +270,20 @@ void QVWConn::onProxyAuthenticationRequired(const QNetworkProxy &, QAuthenticato
                         STATUS_NETWORK_ERROR);
 }
 
-void QVWConn::startCommand()
-{
+void QVWConn::startCommand() {
     ++m_retryCount;
     if (QNetworkReply *previous = std::exchange(m_currentReply, nullptr))
         supersede(previous, Qt::DirectConnection);
 }
 
-void QVWConn::endInFlight(Qt::ConnectionType abortHow)
-{
+void QVWConn::endInFlight(Qt::ConnectionType abortHow) {
     if (QNetworkReply *reply = std::exchange(m_currentReply, nullptr))
         supersede(reply, abortHow);
     if (QNetworkReply *reply = std::exchange(m_loginReply, nullptr))
         supersede(reply, abortHow);
 }
 
-bool QVWConn::applySync(const QDomElement &body)
-{
+bool QVWConn::applySync(const QDomElement &body) {
     if (!m_mirror.apply(body)) {
         emit commandFailure(QStringLiteral("Impossibile aggiornare l'archivio locale"),
                             STATUS_NETWORK_ERROR);
@@ -320,8 +293,7 @@ bool QVWConn::applySync(const QDomElement &body)
     return true;
 }
 
-void QVWConn::classifyAnswer(const Answer &answer)
-{
+void QVWConn::classifyAnswer(const Answer &answer) {
     m_retryCount = 0;
     if (answer.status == STATUS_LOGIN_OK) {
         m_username = m_pendingUsername;
@@ -336,8 +308,7 @@ void QVWConn::classifyAnswer(const Answer &answer)
     emit commandSuccessful(answer.body, answer.status);
 }
 
-void QVWConn::classifyError(const Answer &answer)
-{
+void QVWConn::classifyError(const Answer &answer) {
     if (answer.status == STATUS_UPDATE_REQUIRED) {
         connect(&m_dialogUpdate, &DialogUpdate::updateFailure, this, &QVWConn::onUpdateFailure,
                 Qt::UniqueConnection);
@@ -358,8 +329,7 @@ void QVWConn::classifyError(const Answer &answer)
     }
 }
 
-void QVWConn::classifyDownloadError(const Answer &answer)
-{
+void QVWConn::classifyDownloadError(const Answer &answer) {
     if (answer.status == STATUS_SESSION_EXPIRED) {
         sessionExpired(answer);
         return;
@@ -368,8 +338,7 @@ void QVWConn::classifyDownloadError(const Answer &answer)
     emit commandFailure(answer.description(), answer.status);
 }
 
-void QVWConn::sessionExpired(const Answer &answer)
-{
+void QVWConn::sessionExpired(const Answer &answer) {
     if (m_retryCount < 2 && m_autoLogins < kMaxAutoLogins) {
         ++m_autoLogins;
         m_downloadMode = false; // the login's answer is XML

@@ -20,8 +20,7 @@ class QNetworkReply;
 // the replies by their status number and answers with signals. It hides
 // session expiry by signing in again with the credentials of its last accepted
 // login and asking the sender, through retry(), to send again.
-class QVWConn : public QNetworkAccessManager
-{
+class QVWConn : public QNetworkAccessManager {
     Q_OBJECT
 public:
     // The cookie jar stays its owner's: every connection shares it, and with

@@ -1,7 +1,6 @@
 #include "XmlEscape.h"
 
-QString xmlEscaped(const QString &value)
-{
+QString xmlEscaped(const QString &value) {
     QString out;
     out.reserve(value.size());
     for (const QChar c : value) {

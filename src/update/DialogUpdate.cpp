@@ -17,8 +17,9 @@
 
 #include <climits>
 
-DialogUpdate::DialogUpdate(QWidget *parent) : QDialog(parent), ui(new Ui::DialogUpdate)
-{
+DialogUpdate::DialogUpdate(QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::DialogUpdate) {
     ui->setupUi(this);
     ui->progressBar->setValue(0);
     ui->progressBar->hide();
@@ -29,8 +30,7 @@ DialogUpdate::DialogUpdate(QWidget *parent) : QDialog(parent), ui(new Ui::Dialog
             &DialogUpdate::onDownloadFinished);
 }
 
-DialogUpdate::~DialogUpdate()
-{
+DialogUpdate::~DialogUpdate() {
     if (reply) {
         // Destroyed mid-download: nobody is left to hear the outcome.
         reply->disconnect(this);
@@ -40,18 +40,15 @@ DialogUpdate::~DialogUpdate()
     delete ui;
 }
 
-void DialogUpdate::setMessage(const QString &text)
-{
+void DialogUpdate::setMessage(const QString &text) {
     ui->lblMessaggio->setText(text);
 }
 
-void DialogUpdate::reject()
-{
+void DialogUpdate::reject() {
     onClickCancelUpdate();
 }
 
-void DialogUpdate::showEvent(QShowEvent *event)
-{
+void DialogUpdate::showEvent(QShowEvent *event) {
     // Shown again after a failed download: back to the question.
     if (!reply) {
         ui->lblMessaggio->show();
@@ -62,21 +59,19 @@ void DialogUpdate::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
 }
 
-void DialogUpdate::onClickUpdate()
-{
+void DialogUpdate::onClickUpdate() {
     if (reply)
         return;
     ui->pbAggiorna->setEnabled(false);
     ui->lblMessaggio->hide();
     ui->progressBar->show();
-    const QUrl url(setting.value(QStringLiteral("url"))
-                   + QStringLiteral("/vazedo/UpdateService?platform=%1").arg(ClientInfo::platform()));
+    const QUrl url(setting.value(QStringLiteral("url")) +
+                   QStringLiteral("/vazedo/UpdateService?platform=%1").arg(ClientInfo::platform()));
     reply = updateManager.get(QNetworkRequest(url));
     connect(reply, &QNetworkReply::downloadProgress, this, &DialogUpdate::onDownloadProgress);
 }
 
-void DialogUpdate::onClickCancelUpdate()
-{
+void DialogUpdate::onClickCancelUpdate() {
     if (reply)
         reply->abort(); // finishes at once with the network layer's text
     else
@@ -85,8 +80,7 @@ void DialogUpdate::onClickCancelUpdate()
     QDialog::reject();
 }
 
-void DialogUpdate::onDownloadFinished(QNetworkReply *finished)
-{
+void DialogUpdate::onDownloadFinished(QNetworkReply *finished) {
     if (finished != reply) {
         finished->deleteLater();
         return;
@@ -95,8 +89,8 @@ void DialogUpdate::onDownloadFinished(QNetworkReply *finished)
         fail(reply->errorString());
         return;
     }
-    auto *file = new QTemporaryFile(QDir::tempPath() + QDir::separator()
-                                    + QStringLiteral("qvwsetup_XXXXXX.exe"));
+    auto *file = new QTemporaryFile(QDir::tempPath() + QDir::separator() +
+                                    QStringLiteral("qvwsetup_XXXXXX.exe"));
     file->setAutoRemove(false);
     if (!file->open()) {
         delete file;
@@ -117,16 +111,15 @@ void DialogUpdate::onDownloadFinished(QNetworkReply *finished)
     reply = nullptr;
     if (!startInstaller(path)) {
         ui->pbAggiorna->setEnabled(true);
-        emit updateFailure(QStringLiteral("Impossibile avviare il programma di aggiornamento ")
-                           + QDir::toNativeSeparators(path));
+        emit updateFailure(QStringLiteral("Impossibile avviare il programma di aggiornamento ") +
+                           QDir::toNativeSeparators(path));
         QDialog::reject();
         return;
     }
     QCoreApplication::quit();
 }
 
-void DialogUpdate::onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
-{
+void DialogUpdate::onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal) {
     if (bytesTotal <= 0 || bytesTotal > INT_MAX) {
         ui->progressBar->setRange(0, 0); // unknown size: busy indicator
         return;
@@ -135,16 +128,14 @@ void DialogUpdate::onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
     ui->progressBar->setValue(int(bytesReceived));
 }
 
-void DialogUpdate::fail(const QString &message)
-{
+void DialogUpdate::fail(const QString &message) {
     reply->deleteLater();
     reply = nullptr;
     emit updateFailure(message);
     QDialog::reject();
 }
 
-bool DialogUpdate::startInstaller(const QString &path)
-{
+bool DialogUpdate::startInstaller(const QString &path) {
 #ifdef Q_OS_WIN
     return QProcess::startDetached(path, {});
 #else

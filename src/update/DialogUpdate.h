@@ -14,8 +14,7 @@ class DialogUpdate;
 // "Aggiornamento applicazione": tells the user that the service requires a
 // newer client and, on request, downloads the installer, starts it and quits.
 // A cancelled or failed update is reported through updateFailure().
-class DialogUpdate : public QDialog
-{
+class DialogUpdate : public QDialog {
     Q_OBJECT
 public:
     explicit DialogUpdate(QWidget *parent = nullptr);

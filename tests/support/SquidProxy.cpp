@@ -15,31 +15,29 @@ const char kSquid[] = "/usr/sbin/squid";
 const char kAuthHelper[] = "/usr/lib/squid/basic_ncsa_auth";
 const char kSquidUser[] = "proxy";
 
-quint16 freePort()
-{
+quint16 freePort() {
     QTcpServer probe;
     if (!probe.listen(QHostAddress::LocalHost, 0))
         return 0;
     return probe.serverPort();
 }
 
-bool giveTo(const struct passwd *user, const QString &path)
-{
+bool giveTo(const struct passwd *user, const QString &path) {
     return !user || ::chown(QFile::encodeName(path).constData(), user->pw_uid, user->pw_gid) == 0;
 }
 
 } // namespace
 
-SquidProxy::SquidProxy() : m_dir(QStringLiteral("/tmp/quillora-squid-XXXXXX")) { }
+SquidProxy::SquidProxy()
+    : m_dir(QStringLiteral("/tmp/quillora-squid-XXXXXX")) {}
 
-SquidProxy::~SquidProxy()
-{
+SquidProxy::~SquidProxy() {
     stop();
 }
 
-bool SquidProxy::start(const QString &user, const QString &password)
-{
-    if (!QFile::exists(QString::fromLatin1(kSquid)) || !QFile::exists(QString::fromLatin1(kAuthHelper)))
+bool SquidProxy::start(const QString &user, const QString &password) {
+    if (!QFile::exists(QString::fromLatin1(kSquid)) ||
+        !QFile::exists(QString::fromLatin1(kAuthHelper)))
         return fail(QStringLiteral("squid is not installed"));
     if (!m_dir.isValid())
         return fail(QStringLiteral("no directory for squid"));
@@ -62,30 +60,29 @@ bool SquidProxy::start(const QString &user, const QString &password)
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
         return fail(QStringLiteral("cannot write ") + config);
-    const QString text =
-        QStringLiteral("http_port 127.0.0.1:%1\n"
-                       "pid_filename %2/squid.pid\n"
-                       "access_log stdio:%2/access.log\n"
-                       "cache_log %2/cache.log\n"
-                       "cache_store_log none\n"
-                       "coredump_dir %2\n"
-                       "netdb_filename none\n"
-                       "cache deny all\n"
-                       "cache_mem 8 MB\n"
-                       "shutdown_lifetime 0 seconds\n"
-                       "auth_param basic program %3 %4\n"
-                       "auth_param basic realm quillora-test\n"
-                       "acl authenticated proxy_auth REQUIRED\n"
-                       // The service under test listens on a high loopback
-                       // port: no Safe_ports or SSL_ports limits here.
-                       "http_access deny !authenticated\n"
-                       "http_access allow authenticated\n"
-                       "http_access deny all\n")
-            .arg(m_port)
-            .arg(dir, QString::fromLatin1(kAuthHelper), passwords);
-    const QString runAs = squidUser ? QStringLiteral("cache_effective_user %1\n")
-                                          .arg(QString::fromLatin1(kSquidUser))
-                                    : QString();
+    const QString text = QStringLiteral("http_port 127.0.0.1:%1\n"
+                                        "pid_filename %2/squid.pid\n"
+                                        "access_log stdio:%2/access.log\n"
+                                        "cache_log %2/cache.log\n"
+                                        "cache_store_log none\n"
+                                        "coredump_dir %2\n"
+                                        "netdb_filename none\n"
+                                        "cache deny all\n"
+                                        "cache_mem 8 MB\n"
+                                        "shutdown_lifetime 0 seconds\n"
+                                        "auth_param basic program %3 %4\n"
+                                        "auth_param basic realm quillora-test\n"
+                                        "acl authenticated proxy_auth REQUIRED\n"
+                                        // The service under test listens on a high loopback
+                                        // port: no Safe_ports or SSL_ports limits here.
+                                        "http_access deny !authenticated\n"
+                                        "http_access allow authenticated\n"
+                                        "http_access deny all\n")
+                             .arg(m_port)
+                             .arg(dir, QString::fromLatin1(kAuthHelper), passwords);
+    const QString runAs =
+        squidUser ? QStringLiteral("cache_effective_user %1\n").arg(QString::fromLatin1(kSquidUser))
+                  : QString();
     if (file.write((text + runAs).toUtf8()) < 0 || !file.flush())
         return fail(QStringLiteral("cannot write ") + config);
     file.close();
@@ -93,7 +90,8 @@ bool SquidProxy::start(const QString &user, const QString &password)
         return fail(QStringLiteral("cannot hand the squid directory to 'proxy'"));
 
     m_process.setProcessChannelMode(QProcess::MergedChannels);
-    m_process.start(QString::fromLatin1(kSquid), {QStringLiteral("-N"), QStringLiteral("-f"), config});
+    m_process.start(QString::fromLatin1(kSquid),
+                    {QStringLiteral("-N"), QStringLiteral("-f"), config});
     if (!m_process.waitForStarted(30000))
         return fail(QStringLiteral("squid does not start: ") + m_process.errorString());
 
@@ -110,8 +108,7 @@ bool SquidProxy::start(const QString &user, const QString &password)
     return fail(QStringLiteral("squid does not listen on port %1").arg(m_port));
 }
 
-void SquidProxy::stop()
-{
+void SquidProxy::stop() {
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
@@ -121,14 +118,12 @@ void SquidProxy::stop()
     }
 }
 
-QByteArray SquidProxy::accessLog() const
-{
+QByteArray SquidProxy::accessLog() const {
     QFile log(m_dir.path() + QStringLiteral("/access.log"));
     return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
 }
 
-bool SquidProxy::fail(const QString &message)
-{
+bool SquidProxy::fail(const QString &message) {
     m_error = message;
     stop();
     return false;

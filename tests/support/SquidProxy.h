@@ -10,8 +10,7 @@
 // reach anything, loopback ports included (CONNECT too). It runs in the
 // foreground with its own configuration, log and pid files, and is killed when
 // the object goes.
-class SquidProxy
-{
+class SquidProxy {
 public:
     SquidProxy();
     ~SquidProxy();
