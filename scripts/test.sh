@@ -8,7 +8,7 @@ scripts/build.sh normal
 scripts/build.sh asan
 
 # Tests get a private temporary and runtime directory of their own.
-scratch=$(mktemp -d)
+scratch=$(mktemp -d /tmp/qlXXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 mkdir -m 0700 "$scratch/tmp" "$scratch/runtime"
 export TMPDIR="$scratch/tmp" XDG_RUNTIME_DIR="$scratch/runtime" QT_QPA_PLATFORM=offscreen

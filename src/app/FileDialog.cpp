@@ -3,38 +3,32 @@
 #include <QFileDialog>
 
 namespace {
-FileDialog::Handler &handler()
-{
+FileDialog::Handler &handler() {
     static FileDialog::Handler h;
     return h;
 }
 } // namespace
 
 QString FileDialog::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
-                                    const QString &filter)
-{
+                                    const QString &filter) {
     return ask(parent, {OpenFile, caption, dir, filter});
 }
 
 QString FileDialog::getSaveFileName(QWidget *parent, const QString &caption, const QString &dir,
-                                    const QString &filter)
-{
+                                    const QString &filter) {
     return ask(parent, {SaveFile, caption, dir, filter});
 }
 
 QString FileDialog::getExistingDirectory(QWidget *parent, const QString &caption,
-                                         const QString &dir)
-{
+                                         const QString &dir) {
     return ask(parent, {ExistingDirectory, caption, dir, QString()});
 }
 
-void FileDialog::setHandler(Handler h)
-{
+void FileDialog::setHandler(Handler h) {
     handler() = std::move(h);
 }
 
-QString FileDialog::ask(QWidget *parent, const Request &r)
-{
+QString FileDialog::ask(QWidget *parent, const Request &r) {
     if (handler())
         return handler()(parent, r);
     switch (r.kind) {

@@ -8,12 +8,10 @@ class QWidget;
 
 // Every file dialog of the program goes through here, so that tests can
 // script the chosen path instead of meeting a modal dialog.
-class FileDialog
-{
+class FileDialog {
 public:
     enum Kind { OpenFile, SaveFile, ExistingDirectory };
-    struct Request
-    {
+    struct Request {
         Kind kind = OpenFile;
         QString caption;
         QString dir;

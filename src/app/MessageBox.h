@@ -9,11 +9,9 @@ class QWidget;
 
 // Every message box of the program goes through here, so that tests can
 // script the answers instead of meeting a modal dialog.
-class MessageBox
-{
+class MessageBox {
 public:
-    struct Request
-    {
+    struct Request {
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QString title;
         QString text;

@@ -1,12 +1,17 @@
 #pragma once
 
-#include <QMainWindow>
+#include "storage/Database.h"
 
-// The main window. For now it only comes forward when another start of the
-// program asks for it.
-class CoreMain : public QMainWindow
+#include <QDialog>
+
+// The main window. For now it prepares the local mirror at start and only
+// comes forward when another start of the program asks for it.
+class CoreMain : public QDialog
 {
     Q_OBJECT
 public:
     explicit CoreMain(QWidget *parent = nullptr);
+
+private:
+    Database database;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QHash>
 #include <QString>
 #include <QTemporaryDir>
@@ -25,6 +26,8 @@ public:
 private:
     void setEnv(const char *name, const QString &value);
 
-    QTemporaryDir m_dir;
+    // Short names: local socket paths live under TMPDIR and are limited to
+    // about 100 characters.
+    QTemporaryDir m_dir{QDir::tempPath() + QStringLiteral("/qh-XXXXXX")};
     QHash<QByteArray, QByteArray> m_saved;
 };
