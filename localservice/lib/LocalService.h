@@ -134,10 +134,15 @@ public:
                      const QByteArray &contentType = QByteArrayLiteral("text/xml;charset=UTF-8"));
     // Run the action normally but hold its reply back for `milliseconds`.
     void delayReply(int milliseconds, const QString &action = QString());
-    // Drop the connection before or in the middle of the reply. The action
-    // is still run (a dropped reply may have changed state, as on a real
-    // service).
-    void injectFault(Fault fault, const QString &action = QString());
+    // Drop the connection before or in the middle of the reply, for the next
+    // `count` matching requests. The action is still run (a dropped reply
+    // may have changed state, as on a real service). Mind that
+    // QNetworkAccessManager silently resends, on a new connection, a request
+    // whose connection closed before any reply byte: a single
+    // CloseBeforeReply is then invisible to the client. CloseMidReply always
+    // reaches it as an error; for CloseBeforeReply use count 3 and
+    // clearScript() afterwards.
+    void injectFault(Fault fault, const QString &action = QString(), int count = 1);
     // Forget scripted replies, delays and faults not yet used.
     void clearScript();
 
