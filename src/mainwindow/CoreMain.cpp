@@ -13,7 +13,6 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QNetworkCookieJar>
-#include <QResizeEvent>
 #include <QStandardItemModel>
 
 namespace {
@@ -60,6 +59,7 @@ CoreMain::CoreMain(QWidget *parent)
     showListFile();
 
     ui->lblChangePwd->installEventFilter(this);
+    ui->tbwFile->installEventFilter(this);
     ui->btmAggiungiCat->hide();
     ui->btmDeleteCateg->hide();
     ui->lblLoading->hide();
@@ -237,12 +237,11 @@ void CoreMain::fitListColumns() {
         ui->tbwFile->setColumnWidth(column, width);
 }
 
-void CoreMain::resizeEvent(QResizeEvent *event) {
-    fitListColumns();
-    QDialog::resizeEvent(event);
-}
-
 bool CoreMain::eventFilter(QObject *object, QEvent *event) {
+    // The list follows its own size: on the first showing the window's resize
+    // comes before the layout has placed the list.
+    if (object == ui->tbwFile && event->type() == QEvent::Resize)
+        fitListColumns();
     if (object == ui->lblChangePwd && event->type() == QEvent::MouseButtonPress) {
         onClickChangePassword();
         return true;

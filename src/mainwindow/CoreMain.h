@@ -17,7 +17,6 @@ class MetadatiCategories;
 class ProxyDialog;
 class QAction;
 class QNetworkCookieJar;
-class QResizeEvent;
 class QSqlTableModel;
 class QStandardItemModel;
 class QVWConn;
@@ -71,9 +70,6 @@ public slots:
     void onClickProxySettings();
     void onCloseProxyDialog(int result);
     void onClickBuyQuota(const QString &link);
-
-protected:
-    void resizeEvent(QResizeEvent *event) override;
 
 private slots:
     void onSyncSessionLost();
