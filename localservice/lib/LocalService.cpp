@@ -430,8 +430,9 @@ void LocalService::delayReply(int milliseconds, const QString &action) {
     d->script.append({LocalServicePrivate::Step::Kind::Delay, action, {}, milliseconds, {}});
 }
 
-void LocalService::injectFault(Fault fault, const QString &action) {
-    d->script.append({LocalServicePrivate::Step::Kind::Fault, action, {}, 0, fault});
+void LocalService::injectFault(Fault fault, const QString &action, int count) {
+    for (int i = 0; i < count; ++i)
+        d->script.append({LocalServicePrivate::Step::Kind::Fault, action, {}, 0, fault});
 }
 
 void LocalService::clearScript() {

@@ -57,6 +57,12 @@ class LocalServicePrivate;
 //   "38" password changed                                 HTTP 200
 //   "40" exhibition configuration                         HTTP 200
 //
+// Details the client may meet: a profile with quota 0 has no limit; the
+// upload reply lists the class's `metadato` with, for a replacement, the
+// replaced document's values as text; the values reply carries `token`,
+// `hash`, `tsconserve` and `tsupdate`; `syncfolder` and `login` list only
+// current versions (a replaced one is found through `history`).
+//
 // Sessions: `login` sets the cookie "QLSESSIONID" (Path=/vazedo); every
 // other action needs it. A session lapses after `sessionLifetimeSeconds` of
 // inactivity. `forceLogin` 1 ends the user's other sessions.
@@ -134,10 +140,15 @@ public:
                      const QByteArray &contentType = QByteArrayLiteral("text/xml;charset=UTF-8"));
     // Run the action normally but hold its reply back for `milliseconds`.
     void delayReply(int milliseconds, const QString &action = QString());
-    // Drop the connection before or in the middle of the reply. The action
-    // is still run (a dropped reply may have changed state, as on a real
-    // service).
-    void injectFault(Fault fault, const QString &action = QString());
+    // Drop the connection before or in the middle of the reply, for the next
+    // `count` matching requests. The action is still run (a dropped reply
+    // may have changed state, as on a real service). Mind that
+    // QNetworkAccessManager silently resends, on a new connection, a request
+    // whose connection closed before any reply byte: a single
+    // CloseBeforeReply is then invisible to the client. CloseMidReply always
+    // reaches it as an error; for CloseBeforeReply use count 3 and
+    // clearScript() afterwards.
+    void injectFault(Fault fault, const QString &action = QString(), int count = 1);
     // Forget scripted replies, delays and faults not yet used.
     void clearScript();
 
