@@ -278,6 +278,10 @@ class TestConnection : public QObject {
     Q_OBJECT
 
 private slots:
+    // The test certificates are made once per process; made here, before any
+    // test home moves the temporary directory, they outlive every home.
+    void initTestCase() { QVERIFY(QFile::exists(ServiceFixture::caCertificatePath())); }
+
     // --- replies and the status table --------------------------------------
 
     void status_loginAcceptedFillsMirrorBeforeRetry() {

@@ -78,6 +78,10 @@ class TestUpdateDialog : public QObject {
     Q_OBJECT
 
 private slots:
+    // The test certificates are made once per process; made here, before any
+    // test home moves the temporary directory, they outlive every home.
+    void initTestCase() { QVERIFY(QFile::exists(ServiceFixture::caCertificatePath())); }
+
     void form() {
         TestHome home;
         DialogUpdate dialog;
