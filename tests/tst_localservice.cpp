@@ -500,8 +500,7 @@ void TestLocalService::sessionLifetimeAndForceLogin() {
 void TestLocalService::syncFolderFiltersByCodesync() {
     ServiceFixture fixture;
     QVERIFY(fixture.isRunning());
-    const TestAccount account =
-        fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 5);
+    fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 5);
     Client client(fixture);
     QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
              QStringLiteral("1"));
@@ -529,7 +528,6 @@ void TestLocalService::syncFolderFiltersByCodesync() {
     a = client.action(QStringLiteral("syncfolder"), QString());
     QCOMPARE(a.http, 500);
     QCOMPARE(a.status(), QStringLiteral("2"));
-    Q_UNUSED(account)
 }
 
 // --- preservation -----------------------------------------------------------------------
@@ -819,7 +817,6 @@ void TestLocalService::replacementKeepsHistory() {
                                  original.hash);
     QCOMPARE(a.http, 200);
     // Fields start from the replaced document's values.
-    const QList<int> f = account.fieldIds.value(original.classId);
     QCOMPARE(a.first(QStringLiteral("metadato")).text(), QStringLiteral("1/2013"));
     // The new mode's action cannot finish a replacement.
     a = client.saveValues(original.classId, sha1(corrected), goodValues(account, original.classId));
@@ -871,7 +868,6 @@ void TestLocalService::replacementKeepsHistory() {
                           .arg(original.hash)
                           .arg(original.classId));
     QCOMPARE(a.count(QStringLiteral("file")), 3);
-    Q_UNUSED(f)
 }
 
 // --- retrieval ---------------------------------------------------------------------------

@@ -57,6 +57,12 @@ class LocalServicePrivate;
 //   "38" password changed                                 HTTP 200
 //   "40" exhibition configuration                         HTTP 200
 //
+// Details the client may meet: a profile with quota 0 has no limit; the
+// upload reply lists the class's `metadato` with, for a replacement, the
+// replaced document's values as text; the values reply carries `token`,
+// `hash`, `tsconserve` and `tsupdate`; `syncfolder` and `login` list only
+// current versions (a replaced one is found through `history`).
+//
 // Sessions: `login` sets the cookie "QLSESSIONID" (Path=/vazedo); every
 // other action needs it. A session lapses after `sessionLifetimeSeconds` of
 // inactivity. `forceLogin` 1 ends the user's other sessions.

@@ -188,6 +188,7 @@ private:
     qint64 reserveCounter(const QString &name, qint64 count);
     double reserveStamps(int count);
     QString contentPath(const QString &hash) const;
+    bool writeContentFile(const QByteArray &content, const QString &hash);
 
     QString m_connectionName;
     QString m_dataDir;
