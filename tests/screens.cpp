@@ -2,14 +2,14 @@
 // offscreen, against the local service running in this process with the demo
 // account. Usage: screens OUTDIR
 #include "DemoSeed.h"
+#include "RecordedUrls.h"
 #include "ServiceFixture.h"
 #include "TestHome.h"
+#include "TrayOverride.h"
 
 #include "account/ChangePwdDialog.h"
 #include "account/ProxyDialog.h"
 #include "app/MessageBox.h"
-#include "app/TrayAvailability.h"
-#include "app/UrlOpener.h"
 #include "classes/MetadatiCategories.h"
 #include "mainwindow/CoreMain.h"
 #include "service/LoginDialog.h"
@@ -134,12 +134,12 @@ int main(int argc, char *argv[]) {
     setUsed(service, 185000000);
 
     // Screens show what a user sees, not boxes or browsers.
-    setTrayAvailableOverride(true);
+    TrayOverride tray(true);
+    RecordedUrls browser;
     MessageBox::setHandler([](QWidget *, const MessageBox::Request &request) {
         err() << "box: " << request.title << ": " << request.text << Qt::endl;
         return QMessageBox::Ok;
     });
-    UrlOpener::setHandler([](const QUrl &) { return true; });
 
     CoreMain window;
     LoginDialog *login = topLevel<LoginDialog>();

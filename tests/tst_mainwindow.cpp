@@ -1,14 +1,14 @@
 // The main window against the local service: sign-in and sign-out, the tray,
 // the pages, profiles with quota label and pie, the classes tab and the class
 // fields window.
+#include "RecordedUrls.h"
 #include "ScriptedDialogs.h"
 #include "ServiceFixture.h"
 #include "TestHome.h"
+#include "TrayOverride.h"
 
 #include "account/ChangePwdDialog.h"
 #include "account/ProxyDialog.h"
-#include "app/TrayAvailability.h"
-#include "app/UrlOpener.h"
 #include "classes/MetadatiCategories.h"
 #include "mainwindow/CoreMain.h"
 #include "mainwindow/QuotaChartView.h"
@@ -68,17 +68,9 @@ QStringList visibleEntries(QMenu *menu) {
 // One test's world: its own home, its own service with one account, scripted
 // boxes, recorded browser addresses and a notification area unless told.
 struct Session {
-    explicit Session(bool tray = true) {
-        setTrayAvailableOverride(tray);
-        UrlOpener::setHandler([this](const QUrl &url) {
-            opened.append(url);
-            return true;
-        });
+    explicit Session(bool tray = true)
+        : trayOverride(tray) {
         account = fixture.createAccount(QStringLiteral("mario"), QStringLiteral("Segreta1!"));
-    }
-    ~Session() {
-        UrlOpener::setHandler({});
-        setTrayAvailableOverride(std::nullopt);
     }
 
     LocalService &service() { return fixture.service(); }
@@ -97,11 +89,12 @@ struct Session {
         QVERIFY(query.exec());
     }
 
+    TrayOverride trayOverride;
+    RecordedUrls opened;
     TestHome home;
     ServiceFixture fixture;
     ScriptedDialogs dialogs;
     TestAccount account;
-    QList<QUrl> opened;
 };
 
 // Signs in through the login dialog, as a user does.
@@ -424,7 +417,7 @@ private slots:
         QCOMPARE(widget<QuotaChartView>(window, "wwCharts")->series()->count(), 0);
         QCOMPARE(classRows(window), 0);
         window.onClickBuyQuota(QStringLiteral("#buyquota"));
-        QVERIFY(s.opened.isEmpty());
+        QVERIFY(s.opened.urls().isEmpty());
 
         // Back to the profile with a quota: the chart and the link return.
         QVERIFY(chooseProfile(window, s.account.profileId));
@@ -432,13 +425,13 @@ private slots:
         QCOMPARE(classRows(window), 2);
         QVERIFY(label->text().contains(QStringLiteral("(Acquista spazio)")));
         window.onClickBuyQuota(QStringLiteral("#altro"));
-        QVERIFY(s.opened.isEmpty());
+        QVERIFY(s.opened.urls().isEmpty());
         window.onClickBuyQuota(QStringLiteral("#buyquota"));
-        QCOMPARE(s.opened, QList<QUrl>({QUrl(s.fixture.baseUrlString() +
-                                             QStringLiteral("/vazedo/BuyQuota/"))}));
+        QCOMPARE(s.opened.urls(), QList<QUrl>({QUrl(s.fixture.baseUrlString() +
+                                                    QStringLiteral("/vazedo/BuyQuota/"))}));
 
         widget<QToolButton>(window, "btmHelp")->click();
-        QCOMPARE(s.opened.last(),
+        QCOMPARE(s.opened.urls().last(),
                  QUrl(s.fixture.baseUrlString() + QStringLiteral("/vazedo/Help/")));
     }
 
