@@ -98,7 +98,7 @@ private:
     QAction *logoutAction = nullptr;
     Setting setting;
     QPointer<MetadatiCategories> metadataDialog;
-    QPointer<ChangePwdDialog> changePwdDialog;
+    ChangePwdDialog *changePwdDialog = nullptr;
     QPointer<ProxyDialog> proxyDialog;
     QVWConn *conn = nullptr;
     Database database;

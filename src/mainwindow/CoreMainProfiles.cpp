@@ -246,7 +246,8 @@ void CoreMain::onClickChangePassword() {
 }
 
 void CoreMain::resetWinChangePwd() {
-    disconnect(changePwdDialog, &QObject::destroyed, this, &CoreMain::resetWinChangePwd);
+    // The dialog is half destroyed by now: only its QObject part is used.
+    disconnect(sender(), &QObject::destroyed, this, &CoreMain::resetWinChangePwd);
     changePwdDialog = nullptr;
 }
 
