@@ -1,0 +1,95 @@
+#pragma once
+
+#include "ServiceFixture.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+// The local service as a process of its own, so that what a benchmark
+// measures in its own process is the client alone. HTTPS with the test CA,
+// which this process then trusts.
+class BenchService {
+public:
+    BenchService() = default;
+    ~BenchService() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(30000))
+                m_process.kill();
+            m_process.waitForFinished(30000);
+        }
+    }
+    BenchService(const BenchService &) = delete;
+    BenchService &operator=(const BenchService &) = delete;
+
+    // `generate` are the service's --generate specifications.
+    bool start(const QStringList &generate) {
+        QString program = qEnvironmentVariable("QUILLORA_BUILD");
+        program =
+            (program.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/..")
+                               : program) +
+            QStringLiteral("/quillora-localservice");
+        QStringList arguments = {
+            QStringLiteral("--data"),     m_data.path(),
+            QStringLiteral("--tls-cert"), ServiceFixture::serverCertificatePath(),
+            QStringLiteral("--tls-key"),  ServiceFixture::serverKeyPath()};
+        for (const QString &spec : generate)
+            arguments << QStringLiteral("--generate") << spec;
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(program, arguments);
+        // Generating a large account takes a while.
+        const QDeadlineTimer deadline(30 * 60 * 1000);
+        QByteArray out;
+        while (!deadline.hasExpired() && m_process.state() != QProcess::NotRunning) {
+            m_process.waitForReadyRead(1000);
+            out += m_process.readAllStandardOutput();
+            const int at = out.indexOf("listening on ");
+            const int end = out.indexOf('\n', at);
+            if (at >= 0 && end > at) {
+                m_url = QString::fromUtf8(out.mid(at + 13, end - at - 13)).trimmed();
+                trustTestCa();
+                return true;
+            }
+        }
+        m_error = QStringLiteral("the local service did not start: ") + QString::fromUtf8(out);
+        return false;
+    }
+
+    QString url() const { return m_url; }
+    QString errorString() const { return m_error; }
+    QString dataDir() const { return m_data.path(); }
+
+    static void trustTestCa() {
+        QSslConfiguration config = QSslConfiguration::defaultConfiguration();
+        config.addCaCertificates(ServiceFixture::caCertificatePath());
+        QSslConfiguration::setDefaultConfiguration(config);
+    }
+
+    // Peak resident set of this process, in MB.
+    static double peakRssMb() {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith("VmHWM:"))
+                    return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+            }
+        }
+        struct rusage usage {};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss / 1024.0;
+    }
+
+private:
+    QTemporaryDir m_data;
+    QProcess m_process;
+    QString m_url;
+    QString m_error;
+};

@@ -1,0 +1,351 @@
+#include "QVWConn.h"
+
+#include "service/ClientInfo.h"
+#include "service/ServiceStatus.h"
+#include "service/XmlEscape.h"
+
+#include <QAuthenticator>
+#include <QDebug>
+#include <QDomDocument>
+#include <QHttpMultiPart>
+#include <QNetworkCookieJar>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QTextStream>
+#include <QUrl>
+
+#include <utility>
+
+namespace {
+
+// Marks a reply that a newer post (or a logout) has replaced: whatever it
+// still reports belongs to a request nobody waits for any more.
+const char kSuperseded[] = "quilloraSuperseded";
+
+const int kMaxAutoLogins = 3;
+
+const QString kXmlContentType = QStringLiteral("text/xml;charset=UTF-8");
+
+// The first element named `name` below `root`, in document order.
+QDomElement firstElement(const QDomNode &root, const QString &name) {
+    QDomNode node = root.firstChild();
+    while (!node.isNull()) {
+        if (node.isElement() && node.toElement().tagName() == name)
+            return node.toElement();
+        if (node.hasChildNodes()) {
+            node = node.firstChild();
+            continue;
+        }
+        while (!node.isNull() && node.nextSibling().isNull()) {
+            node = node.parentNode();
+            if (node == root)
+                return QDomElement();
+        }
+        if (!node.isNull())
+            node = node.nextSibling();
+    }
+    return QDomElement();
+}
+
+// Errors raised before or instead of an HTTP answer: the connection, TLS or
+// the proxy failed, or the answer was cut short.
+bool transportError(QNetworkReply::NetworkError error) {
+    return error > QNetworkReply::NoError && error < QNetworkReply::ContentAccessDenied;
+}
+
+void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow) {
+    reply->setProperty(kSuperseded, true);
+    if (abortHow == Qt::DirectConnection)
+        reply->abort();
+    else
+        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+}
+
+} // namespace
+
+// One parsed service reply.
+struct QVWConn::Answer {
+    explicit Answer(QNetworkReply *reply) {
+        document.setContent(QString::fromUtf8(reply->readAll()));
+        status = firstElement(document, QStringLiteral("statusnumber")).text();
+        body = firstElement(document, QStringLiteral("body"));
+    }
+    QString description() const {
+        return firstElement(body, QStringLiteral("statusdescription")).text();
+    }
+    QString validation() const {
+        QString text;
+        QTextStream stream(&text);
+        firstElement(document, QStringLiteral("validation")).save(stream, 4);
+        return text;
+    }
+
+    QDomDocument document;
+    QString status;
+    QDomElement body;
+};
+
+QVWConn::QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode)
+    : QNetworkAccessManager(nullptr)
+    , m_downloadMode(downloadMode) {
+    if (cookieJar) {
+        setCookieJar(cookieJar);
+        cookieJar->setParent(nullptr); // shared by every connection, owned by the main window
+    }
+    m_request.setUrl(
+        QUrl(m_setting.value(QStringLiteral("url")) + QStringLiteral("/vazedo/RestService")));
+    connect(this, &QNetworkAccessManager::finished, this, &QVWConn::onParseRequest);
+    connect(this, &QVWConn::loginSuccessful, this, &QVWConn::onSyncFolder);
+    connect(this, &QNetworkAccessManager::proxyAuthenticationRequired, this,
+            &QVWConn::onProxyAuthenticationRequired);
+    applyProxySettings();
+}
+
+QVWConn::~QVWConn() {
+    // Replies die with the manager; none may reach a half-destroyed object.
+    disconnect(this, &QNetworkAccessManager::finished, this, &QVWConn::onParseRequest);
+}
+
+QNetworkRequest &QVWConn::request() {
+    return m_request;
+}
+
+void QVWConn::setDownloadMode(bool on) {
+    m_downloadMode = on;
+}
+
+void QVWConn::sendRequest(const QByteArray *body) {
+    if (!body)
+        return;
+    startCommand();
+    m_currentReply = post(m_request, *body);
+    if (m_downloadMode)
+        connect(m_currentReply, &QNetworkReply::downloadProgress, this,
+                &QVWConn::onProgressDownload);
+}
+
+void QVWConn::uploadMultipart(QHttpMultiPart *multiPart) {
+    if (!multiPart)
+        return;
+    m_request.setHeader(QNetworkRequest::ContentTypeHeader,
+                        QByteArray("multipart/form-data;boundary=") + multiPart->boundary());
+    startCommand();
+    m_currentReply = post(m_request, multiPart);
+    multiPart->setParent(m_currentReply);
+    connect(m_currentReply, &QNetworkReply::uploadProgress, this, &QVWConn::onProgressUpload);
+}
+
+void QVWConn::applyProxySettings() {
+    const QString host = m_setting.value(QStringLiteral("proxyUrl"));
+    if (host.isEmpty()) {
+        setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        return;
+    }
+    const int port = m_setting.value(QStringLiteral("proxyPort")).toInt(nullptr, 10);
+    setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, host,
+                           port > 0 && port <= 65535 ? quint16(port) : 0));
+}
+
+void QVWConn::login(const QString &username, const QString &password, bool forceLogin) {
+    if (username.isEmpty() && password.isEmpty()) {
+        m_autoLogins = 0;
+        emit loginFailure();
+        return;
+    }
+    m_pendingUsername = username;
+    m_pendingPassword = password;
+    // One pass of arg(): a "%4" typed by the user is not a placeholder.
+    const QString body =
+        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>login</action>"
+                       "<username>%1</username><password>%2</password>%3<codesync>%4</codesync>"
+                       "<version>%5</version><platform>%6</platform></request>")
+            .arg(xmlEscaped(username), xmlEscaped(password),
+                 forceLogin ? QStringLiteral("<forceLogin>1</forceLogin>") : QString(),
+                 xmlEscaped(codeSync(username)), xmlEscaped(ClientInfo::version()),
+                 xmlEscaped(ClientInfo::platform()));
+    m_request.setHeader(QNetworkRequest::ContentTypeHeader, kXmlContentType);
+    if (QNetworkReply *previous = std::exchange(m_loginReply, nullptr))
+        supersede(previous, Qt::DirectConnection);
+    m_loginReply = post(m_request, body.toUtf8());
+}
+
+void QVWConn::logout() {
+    m_username.clear();
+    m_password.clear();
+    m_pendingUsername.clear();
+    m_pendingPassword.clear();
+    endInFlight(Qt::DirectConnection);
+    disconnect(this, nullptr, nullptr, nullptr);
+}
+
+void QVWConn::syncFolder() {
+    const QString body = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request>"
+                                        "<action>syncfolder</action><codesync>%1</codesync>"
+                                        "</request>")
+                             .arg(xmlEscaped(codeSync(m_username)));
+    m_request.setHeader(QNetworkRequest::ContentTypeHeader, kXmlContentType);
+    startCommand();
+    m_currentReply = post(m_request, body.toUtf8());
+}
+
+void QVWConn::clearOtherUserData(const QString &username) {
+    m_mirror.clearOtherUserData(username);
+}
+
+QString QVWConn::codeSync(const QString &username) {
+    return m_mirror.codeSync(username);
+}
+
+void QVWConn::onParseRequest(QNetworkReply *reply) {
+    m_proxyAuthCount = 0;
+    if (reply->property(kSuperseded).toBool()) {
+        reply->deleteLater();
+        return;
+    }
+    if (reply == m_currentReply) {
+        m_currentReply = nullptr;
+    } else if (reply == m_loginReply) {
+        m_loginReply = nullptr;
+    } else {
+        qDebug() << "WARNING *** spurious signal received";
+        return;
+    }
+    disconnect(reply, &QNetworkReply::uploadProgress, this, &QVWConn::onProgressUpload);
+    disconnect(reply, &QNetworkReply::downloadProgress, this, &QVWConn::onProgressDownload);
+
+    const int httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const bool serviceAnswered =
+        (httpStatus == 200 || httpStatus == 500) && !transportError(reply->error());
+    if (m_downloadMode && !(serviceAnswered && httpStatus == 500)) {
+        // The file itself: the receiver reads it and checks its error state.
+        m_autoLogins = 0;
+        emit downloadFinish(reply);
+        return;
+    }
+    if (!serviceAnswered) {
+        m_autoLogins = 0;
+        emit commandFailure(reply->errorString(), STATUS_NETWORK_ERROR);
+    } else if (m_downloadMode) {
+        classifyDownloadError(Answer(reply));
+    } else if (httpStatus == 200) {
+        classifyAnswer(Answer(reply));
+    } else {
+        classifyError(Answer(reply));
+    }
+    reply->deleteLater();
+}
+
+void QVWConn::onSyncFolder(const QDomElement &body) {
+    applySync(body);
+}
+
+void QVWConn::onProgressUpload(qint64 bytesSent, qint64 bytesTotal) {
+    emit avanzamentoUpload(bytesSent, bytesTotal);
+}
+
+void QVWConn::onProgressDownload(qint64 bytesReceived, qint64 bytesTotal) {
+    if (bytesReceived > 512)
+        emit avanzamentoDownload(bytesReceived, bytesTotal);
+}
+
+void QVWConn::onUpdateFailure(const QString &message) {
+    disconnect(&m_dialogUpdate, &DialogUpdate::updateFailure, this, &QVWConn::onUpdateFailure);
+    emit commandFailure(message, STATUS_UPDATE_FAILED);
+}
+
+void QVWConn::onProxyAuthenticationRequired(const QNetworkProxy &, QAuthenticator *authenticator) {
+    ++m_proxyAuthCount;
+    if (m_proxyAuthCount < 3) {
+        authenticator->setUser(m_setting.value(QStringLiteral("proxyUsername")));
+        authenticator->setPassword(m_setting.value(QStringLiteral("proxyPassword")));
+        return;
+    }
+    // The proxy keeps refusing: end what is in flight and say so once. The
+    // abort waits for the network stack to leave this request.
+    m_proxyAuthCount = 0;
+    if (!m_currentReply && !m_loginReply)
+        return;
+    endInFlight(Qt::QueuedConnection);
+    emit commandFailure(QStringLiteral("Username o password del proxy errate"),
+                        STATUS_NETWORK_ERROR);
+}
+
+void QVWConn::startCommand() {
+    ++m_retryCount;
+    if (QNetworkReply *previous = std::exchange(m_currentReply, nullptr))
+        supersede(previous, Qt::DirectConnection);
+}
+
+void QVWConn::endInFlight(Qt::ConnectionType abortHow) {
+    if (QNetworkReply *reply = std::exchange(m_currentReply, nullptr))
+        supersede(reply, abortHow);
+    if (QNetworkReply *reply = std::exchange(m_loginReply, nullptr))
+        supersede(reply, abortHow);
+}
+
+bool QVWConn::applySync(const QDomElement &body) {
+    if (!m_mirror.apply(body)) {
+        emit commandFailure(QStringLiteral("Impossibile aggiornare l'archivio locale"),
+                            STATUS_NETWORK_ERROR);
+        return false;
+    }
+    emit syncCategorieOK();
+    return true;
+}
+
+void QVWConn::classifyAnswer(const Answer &answer) {
+    m_retryCount = 0;
+    if (answer.status == STATUS_LOGIN_OK) {
+        m_username = m_pendingUsername;
+        m_password = m_pendingPassword;
+        emit loginSuccessful(answer.body); // the mirror is refreshed first
+        emit retry();
+        return;
+    }
+    m_autoLogins = 0;
+    if (answer.status == STATUS_SYNC_FOLDER_OK && !applySync(answer.body))
+        return;
+    emit commandSuccessful(answer.body, answer.status);
+}
+
+void QVWConn::classifyError(const Answer &answer) {
+    if (answer.status == STATUS_UPDATE_REQUIRED) {
+        connect(&m_dialogUpdate, &DialogUpdate::updateFailure, this, &QVWConn::onUpdateFailure,
+                Qt::UniqueConnection);
+        m_dialogUpdate.setModal(true);
+        m_dialogUpdate.setMessage(answer.description());
+        m_dialogUpdate.show();
+    } else if (answer.status == STATUS_LOGIN_KO) {
+        m_autoLogins = 0;
+        emit loginFailure();
+    } else if (answer.status == STATUS_SESSION_EXPIRED) {
+        sessionExpired(answer);
+    } else {
+        m_retryCount = 0;
+        m_autoLogins = 0;
+        emit commandFailure(answer.status == STATUS_VALIDATION_KO ? answer.validation()
+                                                                  : answer.description(),
+                            answer.status);
+    }
+}
+
+void QVWConn::classifyDownloadError(const Answer &answer) {
+    if (answer.status == STATUS_SESSION_EXPIRED) {
+        sessionExpired(answer);
+        return;
+    }
+    m_autoLogins = 0;
+    emit commandFailure(answer.description(), answer.status);
+}
+
+void QVWConn::sessionExpired(const Answer &answer) {
+    if (m_retryCount < 2 && m_autoLogins < kMaxAutoLogins) {
+        ++m_autoLogins;
+        m_downloadMode = false; // the login's answer is XML
+        login(m_username, m_password, false);
+        return;
+    }
+    m_retryCount = 0;
+    m_autoLogins = 0;
+    emit commandFailure(answer.description(), answer.status);
+}

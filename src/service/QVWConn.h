@@ -1,0 +1,93 @@
+#pragma once
+
+#include "service/MirrorSync.h"
+#include "storage/Setting.h"
+#include "update/DialogUpdate.h"
+
+#include <QDomElement>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QString>
+
+class QAuthenticator;
+class QHttpMultiPart;
+class QNetworkCookieJar;
+class QNetworkProxy;
+class QNetworkReply;
+
+// The connection to the preservation service, one per window: posts XML
+// requests (and multipart uploads) to the service's single endpoint, classifies
+// the replies by their status number and answers with signals. It hides
+// session expiry by signing in again with the credentials of its last accepted
+// login and asking the sender, through retry(), to send again.
+class QVWConn : public QNetworkAccessManager {
+    Q_OBJECT
+public:
+    // The cookie jar stays its owner's: every connection shares it, and with
+    // it the service's session.
+    QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode);
+    ~QVWConn() override;
+
+    // The request used for every post; callers set its content type.
+    QNetworkRequest &request();
+    void setDownloadMode(bool on);
+    void sendRequest(const QByteArray *body);
+    // The multipart object becomes the reply's: the caller does not delete it.
+    void uploadMultipart(QHttpMultiPart *multiPart);
+    void applyProxySettings();
+
+    void login(const QString &username, const QString &password, bool forceLogin);
+    // Forgets the credentials, drops what is in flight and silences the
+    // connection for good.
+    void logout();
+
+    void syncFolder();
+    void clearOtherUserData(const QString &username);
+    QString codeSync(const QString &username);
+
+signals:
+    void loginSuccessful(QDomElement body);
+    void loginFailure();
+    void commandSuccessful(QDomElement body, QString status);
+    void commandFailure(QString message, QString status);
+    void syncCategorieOK();
+    void avanzamentoUpload(qint64 bytesSent, qint64 bytesTotal);
+    void retry();
+    void downloadFinish(QNetworkReply *reply);
+    void avanzamentoDownload(qint64 bytesReceived, qint64 bytesTotal);
+
+public slots:
+    void onParseRequest(QNetworkReply *reply);
+    void onSyncFolder(const QDomElement &body);
+    void onProgressUpload(qint64 bytesSent, qint64 bytesTotal);
+    void onProgressDownload(qint64 bytesReceived, qint64 bytesTotal);
+    void onUpdateFailure(const QString &message);
+    void onProxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
+
+private:
+    struct Answer;
+
+    void startCommand();
+    void endInFlight(Qt::ConnectionType abortHow);
+    bool applySync(const QDomElement &body);
+    void classifyAnswer(const Answer &answer);
+    void classifyError(const Answer &answer);
+    void classifyDownloadError(const Answer &answer);
+    void sessionExpired(const Answer &answer);
+
+    DialogUpdate m_dialogUpdate;
+    QNetworkReply *m_currentReply = nullptr;
+    QNetworkReply *m_loginReply = nullptr;
+    QString m_username, m_password;
+    QNetworkRequest m_request;
+    int m_retryCount = 0;
+    // Automatic logins since the last final answer of a command: a service
+    // that accepts every login and expires every resend must not keep the
+    // connection busy for ever.
+    int m_autoLogins = 0;
+    Setting m_setting;
+    MirrorSync m_mirror;
+    bool m_downloadMode;
+    QString m_pendingUsername, m_pendingPassword;
+    int m_proxyAuthCount = 0;
+};

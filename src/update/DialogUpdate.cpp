@@ -1,0 +1,146 @@
+#include "DialogUpdate.h"
+
+#include "service/ClientInfo.h"
+#include "ui_dialogupdate.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTemporaryFile>
+#include <QUrl>
+
+#ifdef Q_OS_WIN
+#include <QProcess>
+#endif
+
+#include <climits>
+
+DialogUpdate::DialogUpdate(QWidget *parent)
+    : QDialog(parent)
+    , ui(new Ui::DialogUpdate) {
+    ui->setupUi(this);
+    ui->progressBar->setValue(0);
+    ui->progressBar->hide();
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    connect(ui->pbAnnulla, &QPushButton::clicked, this, &DialogUpdate::onClickCancelUpdate);
+    connect(ui->pbAggiorna, &QPushButton::clicked, this, &DialogUpdate::onClickUpdate);
+    connect(&updateManager, &QNetworkAccessManager::finished, this,
+            &DialogUpdate::onDownloadFinished);
+}
+
+DialogUpdate::~DialogUpdate() {
+    if (reply) {
+        // Destroyed mid-download: nobody is left to hear the outcome.
+        reply->disconnect(this);
+        updateManager.disconnect(this);
+        reply->abort();
+    }
+    delete ui;
+}
+
+void DialogUpdate::setMessage(const QString &text) {
+    ui->lblMessaggio->setText(text);
+}
+
+void DialogUpdate::reject() {
+    onClickCancelUpdate();
+}
+
+void DialogUpdate::showEvent(QShowEvent *event) {
+    // Shown again after a failed download: back to the question.
+    if (!reply) {
+        ui->lblMessaggio->show();
+        ui->progressBar->setValue(0);
+        ui->progressBar->hide();
+        ui->pbAggiorna->setEnabled(true);
+    }
+    QDialog::showEvent(event);
+}
+
+void DialogUpdate::onClickUpdate() {
+    if (reply)
+        return;
+    ui->pbAggiorna->setEnabled(false);
+    ui->lblMessaggio->hide();
+    ui->progressBar->show();
+    const QUrl url(setting.value(QStringLiteral("url")) +
+                   QStringLiteral("/vazedo/UpdateService?platform=%1").arg(ClientInfo::platform()));
+    reply = updateManager.get(QNetworkRequest(url));
+    connect(reply, &QNetworkReply::downloadProgress, this, &DialogUpdate::onDownloadProgress);
+}
+
+void DialogUpdate::onClickCancelUpdate() {
+    if (reply)
+        reply->abort(); // finishes at once with the network layer's text
+    else
+        emit updateFailure(QStringLiteral("Aggiornamento annullato"));
+    ui->pbAggiorna->setEnabled(true);
+    QDialog::reject();
+}
+
+void DialogUpdate::onDownloadFinished(QNetworkReply *finished) {
+    if (finished != reply) {
+        finished->deleteLater();
+        return;
+    }
+    if (reply->error() != QNetworkReply::NoError) {
+        fail(reply->errorString());
+        return;
+    }
+    auto *file = new QTemporaryFile(QDir::tempPath() + QDir::separator() +
+                                    QStringLiteral("qvwsetup_XXXXXX.exe"));
+    file->setAutoRemove(false);
+    if (!file->open()) {
+        delete file;
+        fail(QStringLiteral("Impossibile salvare il file di aggiornamento"));
+        return;
+    }
+    const QByteArray content = reply->readAll();
+    const bool written = file->write(content) == content.size() && file->flush();
+    file->close();
+    const QString path = file->fileName();
+    delete file;
+    if (!written) {
+        QFile::remove(path);
+        fail(QStringLiteral("Impossibile salvare il file di aggiornamento"));
+        return;
+    }
+    reply->deleteLater();
+    reply = nullptr;
+    if (!startInstaller(path)) {
+        ui->pbAggiorna->setEnabled(true);
+        emit updateFailure(QStringLiteral("Impossibile avviare il programma di aggiornamento ") +
+                           QDir::toNativeSeparators(path));
+        QDialog::reject();
+        return;
+    }
+    QCoreApplication::quit();
+}
+
+void DialogUpdate::onDownloadProgress(qint64 bytesReceived, qint64 bytesTotal) {
+    if (bytesTotal <= 0 || bytesTotal > INT_MAX) {
+        ui->progressBar->setRange(0, 0); // unknown size: busy indicator
+        return;
+    }
+    ui->progressBar->setMaximum(int(bytesTotal));
+    ui->progressBar->setValue(int(bytesReceived));
+}
+
+void DialogUpdate::fail(const QString &message) {
+    reply->deleteLater();
+    reply = nullptr;
+    emit updateFailure(message);
+    QDialog::reject();
+}
+
+bool DialogUpdate::startInstaller(const QString &path) {
+#ifdef Q_OS_WIN
+    return QProcess::startDetached(path, {});
+#else
+    // Elsewhere the installer is a package or archive: the desktop's opener
+    // knows what to do with it.
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+#endif
+}
