@@ -163,5 +163,15 @@ qint64 SearchIndex::estimate(QSqlDatabase db, const QString &word) {
                 best = rows;
         }
     }
-    return best;
+    if (best < 0)
+        return best;
+    // Class names are not in the index: their documents are candidates too.
+    QSqlQuery classes(db);
+    classes.setForwardOnly(true);
+    classes.prepare(QStringLiteral("SELECT count(*) FROM files WHERE folderid IN (SELECT idfolder "
+                                   "FROM folders WHERE name LIKE '%' || ? || '%')"));
+    classes.addBindValue(word);
+    if (!classes.exec() || !classes.next())
+        return -1;
+    return best + classes.value(0).toLongLong();
 }

@@ -31,9 +31,9 @@ public:
     // literal runs of three characters or more as phrases joined by AND.
     // Empty when the word has no such run and the index cannot help.
     static QString matchExpression(const QString &word);
-    // An upper bound of the rows whose indexed text contains `word`: the
-    // rarest of its trigrams, counted in both tables. -1 when the word has
-    // no trigram.
+    // An upper bound of the candidates `word` gives: rows holding the rarest
+    // of its trigrams, in both tables, plus the documents of the classes
+    // whose name contains it. -1 when the word has no trigram.
     static qint64 estimate(QSqlDatabase db, const QString &word);
 
     static const QStringList &objectNames();
