@@ -234,7 +234,7 @@ int main(int argc, char *argv[]) {
         QElapsedTimer timer;
         timer.start();
         QDomDocument document;
-        document.setContent(QString::fromUtf8(reply));
+        document.setContent(reply);
         parseSeconds = timer.nsecsElapsed() / 1e9;
         const QDomElement body =
             document.documentElement().firstChildElement(QStringLiteral("body"));

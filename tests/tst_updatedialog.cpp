@@ -48,8 +48,7 @@ struct Setup {
         conn = std::make_unique<QVWConn>(jar.get(), false);
         failures = std::make_unique<QSignalSpy>(conn.get(), &QVWConn::commandFailure);
         conn->login(account.user, account.password, true);
-        QTest::qWaitFor([&] { return (dialog = visibleDialog()) != nullptr; }, kTimeout);
-        return dialog && dialog->isVisible();
+        return QTest::qWaitFor([&] { return (dialog = visibleDialog()) != nullptr; }, kTimeout);
     }
     static DialogUpdate *visibleDialog() {
         for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -79,6 +78,10 @@ class TestUpdateDialog : public QObject {
     Q_OBJECT
 
 private slots:
+    // The test certificates are made once per process; made here, before any
+    // test home moves the temporary directory, they outlive every home.
+    void initTestCase() { QVERIFY(QFile::exists(ServiceFixture::caCertificatePath())); }
+
     void form() {
         TestHome home;
         DialogUpdate dialog;
@@ -229,7 +232,12 @@ private slots:
         QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
         QVERIFY(s.showUpdate());
         const QByteArray tmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", QDir(s.home.path()).filePath(QStringLiteral("manca")).toLocal8Bit());
+        // A temporary "directory" that is a plain file: nothing can be made in it.
+        const QString notADirectory = QDir(s.home.path()).filePath(QStringLiteral("file"));
+        QFile plain(notADirectory);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        qputenv("TMPDIR", notADirectory.toLocal8Bit());
         QTest::mouseClick(s.button("pbAggiorna"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(s.failures->count(), 1, kTimeout);
         qputenv("TMPDIR", tmp);

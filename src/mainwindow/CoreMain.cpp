@@ -1,11 +1,250 @@
 #include "mainwindow/CoreMain.h"
 
+#include "account/ChangePwdDialog.h"
+#include "account/ProxyDialog.h"
+#include "app/MessageBox.h"
+#include "app/TrayAvailability.h"
+#include "platform/WindowFront.h"
+#include "service/LoginDialog.h"
+#include "service/QVWConn.h"
+#include "ui_coremain.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QNetworkCookieJar>
+#include <QStandardItemModel>
+
+namespace {
+
+// Columns of the document list; 0, 6 and 7 carry keys, not text for people.
+const QStringList kListHeaders = {QStringLiteral("Hash"),          QStringLiteral("File"),
+                                  QStringLiteral("Computer name"), QStringLiteral("Percorso"),
+                                  QStringLiteral("Classi"),        QStringLiteral("Conservato il"),
+                                  QStringLiteral("Token"),         QStringLiteral("IdFolder")};
+
+} // namespace
+
 CoreMain::CoreMain(QWidget *parent)
     : QDialog(parent)
-{
+    , ui(new Ui::CoreMain)
+    , trayIcon(this)
+    , loadingMovie(QStringLiteral(":/images/loading.gif")) {
+    cookieJar = new QNetworkCookieJar;
+    conn = new QVWConn(cookieJar, false);
+    conn->setParent(this);
+
+    loginDialog = new LoginDialog(cookieJar, nullptr);
+
+    ui->setupUi(this);
     setWindowFlags(Qt::Window);
     setWindowTitle(QStringLiteral("Quillora Lite"));
-    // The per-user data directory and its schema exist from the first start.
-    database.open();
-    database.close();
+
+    ui->tbwMetadati->horizontalHeader()->hide();
+    ui->tbwMetadati->verticalHeader()->hide();
+    ui->hwBottoniera->hide();
+    // The details start closed; the button offers to open them.
+    ui->tbwMetadati->hide();
+    ui->btmHideDetail->setText(QStringLiteral("Mostra Dettagli"));
+    // Preserving a file arrives with the preservation wizard; until then the
+    // button is there but cannot be pressed.
+    ui->btmConserva->setEnabled(false);
+
+    listColumns = new QStandardItemModel(0, kListHeaders.size(), this);
+    listColumns->setHorizontalHeaderLabels(kListHeaders);
+    ui->tbwFile->setModel(listColumns);
+    for (int column : {0, 6, 7})
+        ui->tbwFile->hideColumn(column);
+
+    showListFile();
+
+    ui->lblChangePwd->installEventFilter(this);
+    ui->tbwFile->installEventFilter(this);
+    ui->btmAggiungiCat->hide();
+    ui->btmDeleteCateg->hide();
+    ui->lblLoading->hide();
+
+    connect(ui->btmLogout, &QToolButton::clicked, this, &CoreMain::onClickLogout);
+    connect(loginDialog, &LoginDialog::loginOK, this, &CoreMain::onLoginOK);
+    connect(loginDialog, &LoginDialog::loginKO, this, &CoreMain::onLoginKO);
+    connect(ui->btmMetadati, &QPushButton::clicked, this, &CoreMain::onClickShowMetadataCurrent);
+    connect(ui->btmListFile, &QToolButton::clicked, this, &CoreMain::showListFile);
+    connect(ui->btmSettings, &QToolButton::clicked, this, &CoreMain::showSettings);
+    connect(ui->twCategorie, &QTableView::doubleClicked, this,
+            qOverload<const QModelIndex &>(&CoreMain::onClickShowMetadata));
+    connect(ui->leSearchCateg, &QLineEdit::textChanged, this, &CoreMain::onFilterListCateg);
+    connect(ui->btmHelp, &QToolButton::clicked, this, &CoreMain::onClickHelp);
+    connect(ui->btmSettingsProxy, &QPushButton::clicked, this, &CoreMain::onClickProxySettings);
+    connect(ui->lblUserConn, &QLabel::linkActivated, this, &CoreMain::onClickBuyQuota);
+    connect(&trayIcon, &QSystemTrayIcon::activated, this, &CoreMain::clickIcon);
+
+    if (!trayAvailable())
+        MessageBox::warning(nullptr, QStringLiteral("Errore"),
+                            QStringLiteral("Il sistema non dispone di un'area di notifica"));
+
+    buildTrayMenu();
+    trayIcon.setContextMenu(&trayMenu);
+    trayIcon.setIcon(QIcon(QStringLiteral(":/images/quilloralite.png")));
+    trayIcon.show();
+
+    ui->twCategorie->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+
+    // Nobody is signed in yet: showing the window shows the login dialog.
+    hide();
+    show();
+
+    ui->tbwFile->setStyleSheet(QStringLiteral("selection-background-color: palette(highlight);"));
+}
+
+CoreMain::~CoreMain() {
+    // Windows without a parent go first, then the connections, then the jar
+    // they all share.
+    delete loginDialog;
+    if (changePwdDialog) {
+        disconnect(changePwdDialog, &QObject::destroyed, this, &CoreMain::resetWinChangePwd);
+        delete changePwdDialog;
+    }
+    delete proxyDialog;
+    delete conn;
+    delete ui;
+    delete cookieJar;
+}
+
+void CoreMain::buildTrayMenu() {
+    userAction = trayMenu.addAction(setting.value(QStringLiteral("username")));
+    QFont bold = userAction->font();
+    bold.setWeight(QFont::Bold);
+    userAction->setFont(bold);
+    profileAction = trayMenu.addAction(bucketName);
+    trayMenu.addSeparator();
+    showAction = trayMenu.addAction(tr("&Mostra"), this, &CoreMain::showApp);
+    trayMenu.addSeparator();
+    conservaAction = trayMenu.addAction(tr("Conserva file"));
+    conservaAction->setEnabled(false); // see btmConserva
+    trayMenu.addSeparator();
+    logoutAction = trayMenu.addAction(tr("Logout"), this, &CoreMain::onClickLogout);
+    loginAction =
+        trayMenu.addAction(tr("Login"), this, [this] { Platform::bringToFront(loginDialog); });
+    quitAction = trayMenu.addAction(tr("Esci"), qApp, &QCoreApplication::quit);
+    setSignedInEntriesVisible(false);
+}
+
+void CoreMain::setSignedInEntriesVisible(bool signedIn) {
+    for (QAction *action : {userAction, profileAction, showAction, conservaAction, logoutAction})
+        action->setVisible(signedIn);
+    loginAction->setVisible(!signedIn);
+}
+
+void CoreMain::clickIcon(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::DoubleClick) {
+        if (isVisible())
+            hide();
+        else
+            Platform::bringToFront(this);
+        return;
+    }
+    userAction->setText(signedInUser.isEmpty() ? QStringLiteral("Non sei connesso") : signedInUser);
+    profileAction->setText(QStringLiteral("(") + bucketName + QStringLiteral(")"));
+}
+
+void CoreMain::showApp() {
+    if (isVisible())
+        Platform::bringToFront(this);
+    else
+        show();
+}
+
+void CoreMain::setVisible(bool visible) {
+    if (visible && !loggedIn) {
+        if (loginDialog)
+            Platform::bringToFront(loginDialog);
+        return;
+    }
+    QDialog::setVisible(visible);
+}
+
+void CoreMain::reject() {
+    QDialog::reject();
+    // Without a notification area a hidden window could never come back.
+    if (!trayAvailable())
+        QCoreApplication::quit();
+}
+
+void CoreMain::onLoginOK(const QString &username, const QString &password, bool save) {
+    loggedIn = true;
+    signedInUser = username;
+
+    disconnect(ui->cbBuckets, &QComboBox::currentIndexChanged, this, &CoreMain::onChangeBucket);
+    setSignedInEntriesVisible(true);
+    ui->lblUserConn->setTextFormat(Qt::PlainText);
+    ui->lblUserConn->setText(QStringLiteral("Sei connesso come: ") + signedInUser);
+
+    if (save) {
+        setting.setValue(QStringLiteral("username"), username);
+        setting.setValue(QStringLiteral("password"), password);
+        setting.setValue(QStringLiteral("saveLogin"), QStringLiteral("1"));
+    } else {
+        setting.setValue(QStringLiteral("username"), QString());
+        setting.setValue(QStringLiteral("password"), QString());
+        setting.setValue(QStringLiteral("saveLogin"), QStringLiteral("0"));
+    }
+    setting.setValue(QStringLiteral("lastusername"), username);
+
+    loadBuckets();
+    connect(ui->cbBuckets, &QComboBox::currentIndexChanged, this, &CoreMain::onChangeBucket);
+    // The login has already brought the mirror up to date.
+    onSyncCategorieOK();
+    showListFile();
+    show();
+}
+
+void CoreMain::onLoginKO(const QString &username) {
+    setSignedInEntriesVisible(false);
+    setting.setValue(QStringLiteral("lastusername"), username);
+}
+
+void CoreMain::onClickLogout() {
+    loggedIn = false;
+    signedInUser.clear();
+    setSignedInEntriesVisible(false);
+    // A connection that has logged out reports nothing any more; the next
+    // user needs one that answers.
+    conn->logout();
+    conn->deleteLater();
+    conn = new QVWConn(cookieJar, false);
+    conn->setParent(this);
+    hide();
+    Platform::bringToFront(loginDialog);
+}
+
+void CoreMain::showListFile() {
+    ui->wListFiles->show();
+    ui->leSearch->setVisible(true);
+    ui->pbIconSearch_2->setVisible(true);
+    fitListColumns();
+    ui->wSettings->hide();
+}
+
+void CoreMain::showSettings() {
+    ui->tabWidget->setCurrentIndex(0);
+    ui->wListFiles->hide();
+    ui->wSettings->show();
+}
+
+void CoreMain::fitListColumns() {
+    const int width = ui->tbwFile->width() / 5 - 5;
+    for (int column = 1; column <= 5; ++column)
+        ui->tbwFile->setColumnWidth(column, width);
+}
+
+bool CoreMain::eventFilter(QObject *object, QEvent *event) {
+    // The list follows its own size: on the first showing the window's resize
+    // comes before the layout has placed the list.
+    if (object == ui->tbwFile && event->type() == QEvent::Resize)
+        fitListColumns();
+    if (object == ui->lblChangePwd && event->type() == QEvent::MouseButtonPress) {
+        onClickChangePassword();
+        return true;
+    }
+    return QDialog::eventFilter(object, event);
 }

@@ -55,10 +55,17 @@ bool transportError(QNetworkReply::NetworkError error) {
 
 void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow) {
     reply->setProperty(kSuperseded, true);
-    if (abortHow == Qt::DirectConnection)
+    if (abortHow == Qt::DirectConnection) {
         reply->abort();
-    else
-        QMetaObject::invokeMethod(reply, &QNetworkReply::abort, Qt::QueuedConnection);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        reply,
+        [reply] {
+            if (!reply->isFinished())
+                reply->abort();
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace
@@ -66,7 +73,9 @@ void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow) {
 // One parsed service reply.
 struct QVWConn::Answer {
     explicit Answer(QNetworkReply *reply) {
-        document.setContent(QString::fromUtf8(reply->readAll()));
+        // Parsed from the bytes as they came: the service writes UTF-8, and a
+        // large reply is not held twice, once as bytes and once as text.
+        document.setContent(reply->readAll());
         status = firstElement(document, QStringLiteral("statusnumber")).text();
         body = firstElement(document, QStringLiteral("body"));
     }
@@ -202,10 +211,13 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
         reply->deleteLater();
         return;
     }
+    // A login's answer is XML even while the connection waits for a file.
+    bool download = m_downloadMode;
     if (reply == m_currentReply) {
         m_currentReply = nullptr;
     } else if (reply == m_loginReply) {
         m_loginReply = nullptr;
+        download = false;
     } else {
         qDebug() << "WARNING *** spurious signal received";
         return;
@@ -216,7 +228,7 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
     const int httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const bool serviceAnswered =
         (httpStatus == 200 || httpStatus == 500) && !transportError(reply->error());
-    if (m_downloadMode && !(serviceAnswered && httpStatus == 500)) {
+    if (download && !(serviceAnswered && httpStatus == 500)) {
         // The file itself: the receiver reads it and checks its error state.
         m_autoLogins = 0;
         emit downloadFinish(reply);
@@ -225,7 +237,7 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
     if (!serviceAnswered) {
         m_autoLogins = 0;
         emit commandFailure(reply->errorString(), STATUS_NETWORK_ERROR);
-    } else if (m_downloadMode) {
+    } else if (download) {
         classifyDownloadError(Answer(reply));
     } else if (httpStatus == 200) {
         classifyAnswer(Answer(reply));

@@ -89,21 +89,8 @@ void DialogUpdate::onDownloadFinished(QNetworkReply *finished) {
         fail(reply->errorString());
         return;
     }
-    auto *file = new QTemporaryFile(QDir::tempPath() + QDir::separator() +
-                                    QStringLiteral("qvwsetup_XXXXXX.exe"));
-    file->setAutoRemove(false);
-    if (!file->open()) {
-        delete file;
-        fail(QStringLiteral("Impossibile salvare il file di aggiornamento"));
-        return;
-    }
-    const QByteArray content = reply->readAll();
-    const bool written = file->write(content) == content.size() && file->flush();
-    file->close();
-    const QString path = file->fileName();
-    delete file;
-    if (!written) {
-        QFile::remove(path);
+    const QString path = saveInstaller(reply->readAll());
+    if (path.isEmpty()) {
         fail(QStringLiteral("Impossibile salvare il file di aggiornamento"));
         return;
     }
@@ -116,6 +103,9 @@ void DialogUpdate::onDownloadFinished(QNetworkReply *finished) {
         QDialog::reject();
         return;
     }
+    // Hidden first: quitting closes the visible windows, and closing this one
+    // would read as a cancelled update.
+    accept();
     QCoreApplication::quit();
 }
 
@@ -133,6 +123,25 @@ void DialogUpdate::fail(const QString &message) {
     reply = nullptr;
     emit updateFailure(message);
     QDialog::reject();
+}
+
+QString DialogUpdate::saveInstaller(const QByteArray &content) {
+    // QDir::tempPath() is empty when the temporary directory is missing: the
+    // installer must not land in the root directory then.
+    const QString dir = QDir::tempPath();
+    if (dir.isEmpty())
+        return QString();
+    QTemporaryFile file(dir + QDir::separator() + QStringLiteral("qvwsetup_XXXXXX.exe"));
+    file.setAutoRemove(false); // it stays for the installer, after this client has ended
+    if (!file.open())
+        return QString();
+    const bool written = file.write(content) == content.size() && file.flush();
+    file.close();
+    if (!written) {
+        file.remove();
+        return QString();
+    }
+    return file.fileName();
 }
 
 bool DialogUpdate::startInstaller(const QString &path) {

@@ -40,6 +40,9 @@ protected:
 
 private:
     void fail(const QString &message);
+    // The installer in a new temporary file that outlives the client; empty
+    // when it could not be written.
+    QString saveInstaller(const QByteArray &content);
     bool startInstaller(const QString &path);
 
     Ui::DialogUpdate *ui;

@@ -1,0 +1,225 @@
+// Renders the program's windows in their representative states to PNG files,
+// offscreen, against the local service running in this process with the demo
+// account. Usage: screens OUTDIR
+#include "DemoSeed.h"
+#include "ServiceFixture.h"
+#include "TestHome.h"
+
+#include "account/ChangePwdDialog.h"
+#include "account/ProxyDialog.h"
+#include "app/MessageBox.h"
+#include "app/TrayAvailability.h"
+#include "app/UrlOpener.h"
+#include "classes/MetadatiCategories.h"
+#include "mainwindow/CoreMain.h"
+#include "service/LoginDialog.h"
+#include "storage/Setting.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <QTextStream>
+
+#include <functional>
+
+namespace {
+
+QTextStream &err() {
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+bool waitFor(const std::function<bool()> &condition, int milliseconds = 20000) {
+    QDeadlineTimer deadline(milliseconds);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+template <typename T> T *topLevel() {
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *found = qobject_cast<T *>(widget); found && found->isVisible())
+            return found;
+    }
+    return nullptr;
+}
+
+class Shooter {
+public:
+    explicit Shooter(const QString &dir)
+        : m_dir(dir) {}
+
+    bool save(QWidget *widget, const QString &name) {
+        if (!widget) {
+            err() << "no window for " << name << Qt::endl;
+            m_failed = true;
+            return false;
+        }
+        QCoreApplication::processEvents();
+        QTest::qWait(50);
+        const QString path = QDir(m_dir).filePath(name);
+        if (!widget->grab().save(path)) {
+            err() << "cannot write " << path << Qt::endl;
+            m_failed = true;
+            return false;
+        }
+        QTextStream(stdout) << path << Qt::endl;
+        return true;
+    }
+    void fail(const QString &what) {
+        err() << what << Qt::endl;
+        m_failed = true;
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    QString m_dir;
+    bool m_failed = false;
+};
+
+void setUsed(ServiceFixture &service, qint64 bytes) {
+    QSqlQuery query(service.store().database());
+    query.prepare(QStringLiteral("UPDATE profiles SET used = ? WHERE owner = ? AND quota > 0"));
+    query.addBindValue(bytes);
+    query.addBindValue(DemoSeed::userName());
+    query.exec();
+}
+
+bool synchronise(CoreMain &window) {
+    QLabel *loading = window.findChild<QLabel *>(QStringLiteral("lblLoading"));
+    window.syncCategorie();
+    return waitFor([loading] { return loading->isHidden(); });
+}
+
+void showChartTab(CoreMain &window) {
+    window.showSettings();
+    auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    tabs->setCurrentWidget(window.findChild<QWidget *>(QStringLiteral("tabStatistiche")));
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    if (argc < 2) {
+        err() << "usage: screens OUTDIR" << Qt::endl;
+        return 2;
+    }
+    Shooter shooter(QString::fromLocal8Bit(argv[1]));
+
+    TestHome home;
+    ServiceFixture service;
+    if (!service.isRunning()) {
+        err() << "the local service did not start: " << service.errorString() << Qt::endl;
+        return 1;
+    }
+    QString error;
+    if (!DemoSeed::seed(service.store(), &error)) {
+        err() << "demo data: " << error << Qt::endl;
+        return 1;
+    }
+    setUsed(service, 185000000);
+
+    // Screens show what a user sees, not boxes or browsers.
+    setTrayAvailableOverride(true);
+    MessageBox::setHandler([](QWidget *, const MessageBox::Request &request) {
+        err() << "box: " << request.title << ": " << request.text << Qt::endl;
+        return QMessageBox::Ok;
+    });
+    UrlOpener::setHandler([](const QUrl &) { return true; });
+
+    CoreMain window;
+    LoginDialog *login = topLevel<LoginDialog>();
+    if (!login) {
+        err() << "the login dialog did not show" << Qt::endl;
+        return 1;
+    }
+    auto *user = login->findChild<QLineEdit *>(QStringLiteral("leUsername"));
+    auto *password = login->findChild<QLineEdit *>(QStringLiteral("lePassword"));
+    auto *ok = login->findChild<QPushButton *>(QStringLiteral("btmOk"));
+    auto *message = login->findChild<QLabel *>(QStringLiteral("lblLoginMessage"));
+
+    user->setText(DemoSeed::userName());
+    password->setText(DemoSeed::password());
+    shooter.save(login, QStringLiteral("login-idle.png"));
+
+    password->setText(QStringLiteral("sbagliata"));
+    ok->click();
+    if (!waitFor(
+            [message] { return message->text() == QLatin1String("Username o password errate"); }))
+        shooter.fail(QStringLiteral("the refusal did not show"));
+    shooter.save(login, QStringLiteral("login-refused.png"));
+
+    service.service().delayReply(1500, QStringLiteral("login"));
+    password->setText(DemoSeed::password());
+    ok->click();
+    shooter.save(login, QStringLiteral("login-signing-in.png"));
+    if (!waitFor([&window] { return window.isVisible(); })) {
+        err() << "signing in did not show the main window" << Qt::endl;
+        return 1;
+    }
+    service.service().clearScript();
+
+    window.resize(1050, 671);
+    shooter.save(&window, QStringLiteral("main-documents.png"));
+
+    window.showSettings();
+    shooter.save(&window, QStringLiteral("main-settings-classes.png"));
+    auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    tabs->setCurrentWidget(window.findChild<QWidget *>(QStringLiteral("tabAdvanced")));
+    shooter.save(&window, QStringLiteral("main-settings-advanced.png"));
+    showChartTab(window);
+    shooter.save(&window, QStringLiteral("main-settings-chart.png"));
+
+    setUsed(service, 430000000);
+    if (!synchronise(window))
+        shooter.fail(QStringLiteral("the synchronisation did not end"));
+    showChartTab(window);
+    shooter.save(&window, QStringLiteral("quota-over-80.png"));
+
+    window.showSettings();
+    window.onClickShowMetadata(
+        window.findChild<QTableView *>(QStringLiteral("twCategorie"))->model()->index(0, 1));
+    auto *fields = window.findChild<MetadatiCategories *>();
+    shooter.save(fields, QStringLiteral("class-fields.png"));
+    if (fields)
+        fields->close();
+
+    Setting setting;
+    setting.setValue(QStringLiteral("proxyUrl"), QStringLiteral("proxy.azienda.example"));
+    setting.setValue(QStringLiteral("proxyPort"), QStringLiteral("3128"));
+    setting.setValue(QStringLiteral("proxyCredential"), QStringLiteral("1"));
+    setting.setValue(QStringLiteral("proxyUsername"), QStringLiteral("mrossi"));
+    setting.setValue(QStringLiteral("proxyPassword"), QStringLiteral("segreta"));
+    window.onClickProxySettings();
+    auto *proxy = topLevel<ProxyDialog>();
+    shooter.save(proxy, QStringLiteral("proxy-dialog.png"));
+    if (proxy)
+        proxy->close();
+
+    QTest::mouseClick(window.findChild<QLabel *>(QStringLiteral("lblChangePwd")), Qt::LeftButton);
+    auto *change = topLevel<ChangePwdDialog>();
+    if (change) {
+        const QList<QLineEdit *> edits = change->findChildren<QLineEdit *>();
+        for (QLineEdit *edit : edits)
+            edit->setText(QStringLiteral("password"));
+    }
+    shooter.save(change, QStringLiteral("change-password.png"));
+    if (change)
+        change->close();
+
+    return shooter.failed() ? 1 : 0;
+}

@@ -1,0 +1,14 @@
+#include "RecordedUrls.h"
+
+#include "app/UrlOpener.h"
+
+RecordedUrls::RecordedUrls() {
+    UrlOpener::setHandler([this](const QUrl &url) {
+        m_urls.append(url);
+        return true;
+    });
+}
+
+RecordedUrls::~RecordedUrls() {
+    UrlOpener::setHandler({});
+}
