@@ -1,17 +1,26 @@
+#include "ScriptedDialogs.h"
+#include "ServiceFixture.h"
 #include "TestHome.h"
+#include "TrayOverride.h"
+#include "mainwindow/CoreMain.h"
 #include "mainwindow/FileListQuery.h"
 #include "mainwindow/HTMLItemDelegate.h"
 #include "mainwindow/ListFileDelegate.h"
 #include "mainwindow/LocalFingerprintCache.h"
 #include "mainwindow/MetaDataDetailDelegate.h"
 #include "preservation/DateFormatDelegate.h"
+#include "service/LoginDialog.h"
 #include "storage/Database.h"
 #include "storage/SearchIndex.h"
 
+#include <QCheckBox>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -63,6 +72,14 @@ QStringList hashesOf(const QSqlDatabase &db, const FileListQuery::Statement &sta
 QStringList sorted(QStringList list) {
     list.sort();
     return list;
+}
+
+template <typename T> T *findVisible() {
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<T *>(widget); window && window->isVisible())
+            return window;
+    }
+    return nullptr;
 }
 
 QString sha1Hex(const QByteArray &bytes) {
@@ -591,6 +608,140 @@ private slots:
         QVERIFY(FileListQuery::exec(odd, FileListQuery::details("h1' OR '1'='1")));
         model.setQuery(std::move(odd));
         QCOMPARE(model.rowCount(), 0);
+    }
+
+    // --- The document page of the main window ------------------------------------
+
+    void documentPageSearchSortAndDetails() {
+        TestHome home;
+        TrayOverride tray(true);
+        ScriptedDialogs dialogs;
+        ServiceFixture fixture;
+        QVERIFY2(fixture.isRunning(), qPrintable(fixture.errorString()));
+        TestAccount account = fixture.createAccount("mario", "Segreta1!", 0);
+        const int invoices = account.classIds.at(0);
+        const QList<int> fields = account.fieldIds.value(invoices);
+        const QString local = home.path() + "/Documenti";
+        QVERIFY(QDir().mkpath(local));
+        const QStringList names = {"fattura-rossi.pdf", "Contratto.pdf", "nota.txt"};
+        const QStringList texts = {"Fattura Rossi", "contratto BIANCHI", "Appunti FATTURA"};
+        for (int i = 0; i < names.size(); ++i) {
+            QVERIFY(fixture.store()
+                        .preserve("mario", invoices, local + "/" + names.at(i),
+                                  QByteArray("contenuto ") + QByteArray::number(i),
+                                  {{fields.at(0), texts.at(i)},
+                                   {fields.at(1), QString::number(2010 + i)},
+                                   {fields.at(2), "01/02/2013"}})
+                        .isValid());
+        }
+
+        CoreMain window;
+        LoginDialog *login = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((login = findVisible<LoginDialog>()), 20000);
+        login->findChild<QLineEdit *>("leUsername")->setText("mario");
+        login->findChild<QLineEdit *>("lePassword")->setText("Segreta1!");
+        login->findChild<QCheckBox *>("ckbSalvaCredenziali")->setChecked(false);
+        login->findChild<QPushButton *>("btmOk")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(window.isVisible(), 20000);
+
+        auto *list = window.findChild<QTableView *>("tbwFile");
+        auto *details = window.findChild<QTableView *>("tbwMetadati");
+        auto *search = window.findChild<QLineEdit *>("leSearch");
+        auto *toggle = window.findChild<QPushButton *>("btmHideDetail");
+        auto *bar = window.findChild<QWidget *>("hwBottoniera");
+        QAbstractItemModel *model = list->model();
+        QVERIFY(model);
+        QCOMPARE(model->rowCount(), 3);
+        QStringList headers;
+        for (int c = 0; c < model->columnCount(); ++c)
+            headers << model->headerData(c, Qt::Horizontal).toString();
+        QCOMPARE(headers, (QStringList{"Hash", "File", "Computer name", "Percorso", "Classi",
+                                       "Conservato il", "Token", "IdFolder"}));
+        for (int c : {0, 6, 7})
+            QVERIFY(list->isColumnHidden(c));
+        QVERIFY(qobject_cast<DateFormatDelegate *>(list->itemDelegateForColumn(5)));
+        QVERIFY(dynamic_cast<HTMLItemDelegate *>(list->itemDelegate()));
+        QVERIFY(bar->isHidden());
+
+        // The details toggle.
+        QVERIFY(details->isHidden());
+        QCOMPARE(toggle->text(), QString("Mostra Dettagli"));
+        toggle->click();
+        QVERIFY(!details->isHidden());
+        QCOMPARE(toggle->text(), QString("Chiudi Dettagli"));
+        toggle->click();
+        QVERIFY(details->isHidden());
+        QCOMPARE(toggle->text(), QString("Mostra Dettagli"));
+        toggle->click();
+
+        // A search: two matches, marked, the first selected with its details.
+        search->setText("FATTURA");
+        QCOMPARE(model->rowCount(), 2);
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(list->selectionModel()->selectedRows().first().row(), 0);
+        QVERIFY(!bar->isHidden());
+        QVERIFY(!details->isHidden());
+        QCOMPARE(toggle->text(), QString("Chiudi Dettagli"));
+        QStringList files;
+        for (int r = 0; r < model->rowCount(); ++r)
+            files << model->index(r, 1).data().toString();
+        QVERIFY(files.contains("<span style=\"background-color:yellow\">fattura</span>-rossi.pdf"));
+        QVERIFY(files.contains("nota.txt"));
+        QAbstractItemModel *values = details->model();
+        QCOMPARE(values->index(0, 1).data().toString(), QString("Token"));
+        QCOMPARE(values->index(4, 1).data().toString(), QString("Ultima modifica"));
+        bool yellow = false;
+        for (int r = 5; r < values->rowCount(); ++r) {
+            const bool marked = values->index(r, 2).data(Qt::BackgroundRole).isValid();
+            QCOMPARE(marked, values->index(r, 2).data().toString().contains("fattura",
+                                                                            Qt::CaseInsensitive));
+            yellow = yellow || marked;
+        }
+        QVERIFY(yellow);
+
+        // Only spaces: nothing listed, no selection, no bar.
+        search->setText("   ");
+        QCOMPARE(model->rowCount(), 0);
+        QVERIFY(bar->isHidden());
+
+        // Header clicks: ascending, then descending.
+        search->clear();
+        QCOMPARE(model->rowCount(), 3);
+        auto fileNames = [&] {
+            QStringList names;
+            for (int r = 0; r < model->rowCount(); ++r)
+                names << model->index(r, 1).data().toString();
+            return names;
+        };
+        const QPoint section(list->horizontalHeader()->sectionViewportPosition(1) + 5, 5);
+        QTest::mouseClick(list->horizontalHeader()->viewport(), Qt::LeftButton, {}, section);
+        QCOMPARE(fileNames(), (QStringList{"Contratto.pdf", "fattura-rossi.pdf", "nota.txt"}));
+        QTest::mouseClick(list->horizontalHeader()->viewport(), Qt::LeftButton, {}, section);
+        QCOMPARE(fileNames(), (QStringList{"nota.txt", "fattura-rossi.pdf", "Contratto.pdf"}));
+
+        // A reload after a synchronisation lists everything despite the text.
+        search->setText("rossi");
+        QCOMPARE(model->rowCount(), 1);
+        window.syncCategorie();
+        QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QWidget *>("lblLoading")->isHidden(), 20000);
+        QCOMPARE(list->model()->rowCount(), 3);
+        QCOMPARE(search->text(), QString("rossi"));
+
+        // "Vedi Dettagli": selected, at the top, details forced open.
+        toggle->click();
+        QVERIFY(details->isHidden());
+        // One row high: scrolling the chosen row to the top is then visible.
+        list->setFixedHeight(list->horizontalHeader()->height() + list->rowHeight(0) +
+                             2 * list->frameWidth());
+        window.onSelectFile(local + "/nota.txt");
+        model = list->model();
+        QCOMPARE(list->selectionModel()->selectedRows().size(), 1);
+        const QModelIndex chosen = list->selectionModel()->selectedRows(1).first();
+        QCOMPARE(chosen.data().toString(), QString("nota.txt"));
+        QCOMPARE(list->rowAt(0), chosen.row());
+        QVERIFY(!details->isHidden());
+        QCOMPARE(toggle->text(), QString("Chiudi Dettagli"));
+        QVERIFY(dialogs.allAnswered());
     }
 
     // --- Rendering ---------------------------------------------------------------
