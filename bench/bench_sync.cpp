@@ -73,8 +73,9 @@ bool writeSql(const QByteArray &reply, const QString &path) {
         Database schema;
         schema.open();
         QSqlQuery q(schema.db);
+        // Full-text tables make their own shadow tables (the quoted names).
         q.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE sql NOT NULL AND name != "
-                              "'settings' ORDER BY rowid"));
+                              "'settings' AND sql NOT LIKE 'CREATE TABLE ''%' ORDER BY rowid"));
         while (q.next())
             out << q.value(0).toString() << ";\n";
         q.finish();

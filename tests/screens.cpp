@@ -176,6 +176,13 @@ int main(int argc, char *argv[]) {
     window.resize(1050, 671);
     shooter.save(&window, QStringLiteral("main-documents.png"));
 
+    // A search: marks in the list, the first match selected, details open on
+    // its yellow values.
+    window.findChild<QPushButton *>(QStringLiteral("btmHideDetail"))->click();
+    window.findChild<QLineEdit *>(QStringLiteral("leSearch"))->setText(QStringLiteral("fattura"));
+    shooter.save(&window, QStringLiteral("main-documents-search.png"));
+    window.findChild<QLineEdit *>(QStringLiteral("leSearch"))->clear();
+
     window.showSettings();
     shooter.save(&window, QStringLiteral("main-settings-classes.png"));
     auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));

@@ -4,6 +4,8 @@
 #include "account/ProxyDialog.h"
 #include "app/MessageBox.h"
 #include "app/TrayAvailability.h"
+#include "mainwindow/HTMLItemDelegate.h"
+#include "mainwindow/ListFileDelegate.h"
 #include "platform/WindowFront.h"
 #include "service/LoginDialog.h"
 #include "service/QVWConn.h"
@@ -13,17 +15,7 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QNetworkCookieJar>
-#include <QStandardItemModel>
-
-namespace {
-
-// Columns of the document list; 0, 6 and 7 carry keys, not text for people.
-const QStringList kListHeaders = {QStringLiteral("Hash"),          QStringLiteral("File"),
-                                  QStringLiteral("Computer name"), QStringLiteral("Percorso"),
-                                  QStringLiteral("Classi"),        QStringLiteral("Conservato il"),
-                                  QStringLiteral("Token"),         QStringLiteral("IdFolder")};
-
-} // namespace
+#include <QSortFilterProxyModel>
 
 CoreMain::CoreMain(QWidget *parent)
     : QDialog(parent)
@@ -44,17 +36,11 @@ CoreMain::CoreMain(QWidget *parent)
     ui->tbwMetadati->verticalHeader()->hide();
     ui->hwBottoniera->hide();
     // The details start closed; the button offers to open them.
-    ui->tbwMetadati->hide();
-    ui->btmHideDetail->setText(QStringLiteral("Mostra Dettagli"));
+    detailsShown = true;
+    toggleDetails();
     // Preserving a file arrives with the preservation wizard; until then the
     // button is there but cannot be pressed.
     ui->btmConserva->setEnabled(false);
-
-    listColumns = new QStandardItemModel(0, kListHeaders.size(), this);
-    listColumns->setHorizontalHeaderLabels(kListHeaders);
-    ui->tbwFile->setModel(listColumns);
-    for (int column : {0, 6, 7})
-        ui->tbwFile->hideColumn(column);
 
     showListFile();
 
@@ -64,6 +50,10 @@ CoreMain::CoreMain(QWidget *parent)
     ui->btmDeleteCateg->hide();
     ui->lblLoading->hide();
 
+    connect(ui->tbwFile->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            &CoreMain::onSortByColumn);
+    connect(ui->btmHideDetail, &QPushButton::clicked, this, &CoreMain::onClickHideDetail);
+    connect(ui->leSearch, &QLineEdit::textChanged, this, &CoreMain::onFilterList);
     connect(ui->btmLogout, &QToolButton::clicked, this, &CoreMain::onClickLogout);
     connect(loginDialog, &LoginDialog::loginOK, this, &CoreMain::onLoginOK);
     connect(loginDialog, &LoginDialog::loginKO, this, &CoreMain::onLoginKO);
@@ -87,6 +77,9 @@ CoreMain::CoreMain(QWidget *parent)
     trayIcon.setIcon(QIcon(QStringLiteral(":/images/quilloralite.png")));
     trayIcon.show();
 
+    htmlDelegate = new HTMLItemDelegate;
+    ui->tbwFile->setItemDelegate(htmlDelegate);
+
     ui->twCategorie->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
 
     // Nobody is signed in yet: showing the window shows the login dialog.
@@ -107,6 +100,9 @@ CoreMain::~CoreMain() {
     delete proxyDialog;
     delete conn;
     delete ui;
+    delete proxyModel;
+    delete fileModel;
+    delete htmlDelegate;
     delete cookieJar;
 }
 
@@ -213,6 +209,9 @@ void CoreMain::onClickLogout() {
     conn->deleteLater();
     conn = new QVWConn(cookieJar, false);
     conn->setParent(this);
+    // The list view stays without a model until the next load.
+    delete proxyModel;
+    proxyModel = nullptr;
     hide();
     Platform::bringToFront(loginDialog);
 }

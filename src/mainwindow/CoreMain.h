@@ -12,13 +12,17 @@
 #include <QSystemTrayIcon>
 
 class ChangePwdDialog;
+class HTMLItemDelegate;
+class ListFileDelegate;
 class LoginDialog;
+class MetaDataDetailDelegate;
 class MetadatiCategories;
 class ProxyDialog;
 class QAction;
+class QItemSelection;
 class QNetworkCookieJar;
+class QSortFilterProxyModel;
 class QSqlTableModel;
-class QStandardItemModel;
 class QVWConn;
 
 namespace Ui {
@@ -31,7 +35,8 @@ class CoreMain;
 // shows the login dialog instead.
 //
 // Life cycle, tray and sign-in live in CoreMain.cpp; profiles, quota, classes
-// and the settings page in CoreMainProfiles.cpp.
+// and the settings page in CoreMainProfiles.cpp; the document list, its search
+// and the details in CoreMainList.cpp.
 class CoreMain : public QDialog {
     Q_OBJECT
 public:
@@ -47,6 +52,9 @@ public:
     void loadBuckets();
     void updateQuota();
     void loadCategories();
+    // Every preserved document of the current profile, without the search.
+    void loadFileList();
+    void toggleDetails();
 
 public slots:
     void showApp();
@@ -70,6 +78,13 @@ public slots:
     void onClickProxySettings();
     void onCloseProxyDialog(int result);
     void onClickBuyQuota(const QString &link);
+    void onFilterList(const QString &text);
+    void onSortByColumn(int column);
+    void onClickHideDetail();
+    void onSelectedFile(const QItemSelection &selected, const QItemSelection &deselected);
+    // Selects the listed document preserved from `filePath` and opens its
+    // details (the wizard's "Vedi Dettagli").
+    void onSelectFile(const QString &filePath);
 
 private slots:
     void onSyncSessionLost();
@@ -102,15 +117,19 @@ private:
     QPointer<ProxyDialog> proxyDialog;
     QVWConn *conn = nullptr;
     Database database;
+    ListFileDelegate *fileModel = nullptr;
+    MetaDataDetailDelegate *detailModel = nullptr;
     QSqlTableModel *categoryModel = nullptr;
-    // The list's columns without rows: the document list is not read from
-    // the mirror yet.
-    QStandardItemModel *listColumns = nullptr;
     QMovie loadingMovie;
     LoginDialog *loginDialog = nullptr;
     QNetworkCookieJar *cookieJar = nullptr;
     // The connection cannot be handed credentials, so the signed-in user is
     // kept here for the labels and the tray.
     QString signedInUser;
+    bool detailsShown = false;
+    // The path pattern of the list statements: every path.
+    QString pathFilter = QStringLiteral("%");
+    QSortFilterProxyModel *proxyModel = nullptr;
+    HTMLItemDelegate *htmlDelegate = nullptr;
     bool loggedIn = false;
 };

@@ -86,6 +86,7 @@ void CoreMain::syncCategorie() {
 
 void CoreMain::onSyncCategorieOK() {
     disconnectSync();
+    loadFileList();
     loadCategories();
     loadingMovie.stop();
     ui->lblLoading->hide();

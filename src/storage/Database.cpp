@@ -1,5 +1,6 @@
 #include "Database.h"
 
+#include "SearchIndex.h"
 #include "ServiceUrl.h"
 
 #include <QCoreApplication>
@@ -144,6 +145,7 @@ bool Database::open() {
         }
     }
     checkVersion();
+    SearchIndex::ensure(db);
     return true;
 }
 
@@ -169,4 +171,6 @@ void Database::createTables() {
     QSqlQuery query(db);
     for (const QString &statement : schemaStatements())
         query.exec(statement);
+    // Dropping the tables dropped the index's triggers with them.
+    SearchIndex::ensure(db);
 }

@@ -1,0 +1,155 @@
+// The document page of the main window: list, search, sort and details.
+#include "mainwindow/CoreMain.h"
+
+#include "mainwindow/FileListQuery.h"
+#include "mainwindow/ListFileDelegate.h"
+#include "mainwindow/MetaDataDetailDelegate.h"
+#include "preservation/DateFormatDelegate.h"
+#include "ui_coremain.h"
+
+#include <QHeaderView>
+#include <QItemSelection>
+#include <QSortFilterProxyModel>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace {
+
+enum Column { HashColumn = 0, PathColumn = 1, DateColumn = 5 };
+
+const char *const kListHeaders[] = {"Hash",   "File",          "Computer name", "Percorso",
+                                    "Classi", "Conservato il", "Token",         "IdFolder"};
+const char *const kDetailHeaders[] = {"ID", "Key", "Value", "Hash"};
+
+// Every row at once: sorting and selection by row number work on the whole
+// list.
+void fetchAll(QSqlQueryModel *model) {
+    while (model->canFetchMore())
+        model->fetchMore();
+}
+
+} // namespace
+
+void CoreMain::loadFileList() {
+    database.open();
+    delete fileModel;
+    fileModel = new ListFileDelegate;
+    QSqlQuery query(database.db);
+    FileListQuery::exec(query, FileListQuery::fullLoad(idBuckets, pathFilter));
+    fileModel->setQuery(std::move(query));
+    for (int column = 0; column < 8; ++column)
+        fileModel->setHeaderData(column, Qt::Horizontal, tr(kListHeaders[column]));
+    ui->tbwFile->horizontalHeader()->show();
+
+    delete proxyModel;
+    proxyModel = new QSortFilterProxyModel(this);
+    proxyModel->setSourceModel(fileModel);
+    // Rows arrive before the view sees the model: one reset instead of a
+    // notification per batch.
+    fetchAll(fileModel);
+    ui->tbwFile->setModel(proxyModel);
+    connect(ui->tbwFile->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &CoreMain::onSelectedFile);
+    for (int column : {0, 6, 7})
+        ui->tbwFile->hideColumn(column);
+    fitListColumns();
+    ui->tbwFile->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->tbwFile->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->tbwFile->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    if (!ui->tbwFile->itemDelegateForColumn(DateColumn))
+        ui->tbwFile->setItemDelegateForColumn(DateColumn, new DateFormatDelegate(this));
+
+    delete detailModel;
+    detailModel = new MetaDataDetailDelegate(this);
+    for (int column = 0; column < 4; ++column)
+        detailModel->setHeaderData(column, Qt::Horizontal, tr(kDetailHeaders[column]));
+    ui->tbwMetadati->setModel(detailModel);
+    // A new list starts without a selection.
+    ui->hwBottoniera->hide();
+    database.close();
+}
+
+void CoreMain::onFilterList(const QString &text) {
+    if (!fileModel || !proxyModel)
+        return;
+    database.open();
+    QSqlQuery query(database.db);
+    FileListQuery::exec(query,
+                        FileListQuery::indexedSearch(database.db, text, idBuckets, pathFilter));
+    fileModel->setQuery(std::move(query));
+    fileModel->highlightText = text;
+    fetchAll(fileModel);
+
+    detailModel->setQuery(QSqlQuery());
+    detailModel->highlightText = text;
+    // Shown or hidden again as it was, so the button's label matches.
+    detailsShown = !detailsShown;
+    toggleDetails();
+    database.close();
+    proxyModel->setFilterKeyColumn(-1);
+    proxyModel->sort(DateColumn, Qt::DescendingOrder);
+    // The new rows came without a selection (and without a signal for it).
+    ui->hwBottoniera->hide();
+    ui->tbwFile->selectRow(0);
+}
+
+void CoreMain::onSortByColumn(int column) {
+    ui->tbwFile->sortByColumn(column, ui->tbwFile->horizontalHeader()->sortIndicatorOrder());
+}
+
+void CoreMain::toggleDetails() {
+    detailsShown = !detailsShown;
+    ui->tbwMetadati->setVisible(detailsShown);
+    ui->btmHideDetail->setText(detailsShown ? QStringLiteral("Chiudi Dettagli")
+                                            : QStringLiteral("Mostra Dettagli"));
+}
+
+void CoreMain::onClickHideDetail() {
+    toggleDetails();
+}
+
+void CoreMain::onSelectedFile(const QItemSelection &selected, const QItemSelection &) {
+    if (!detailModel)
+        return;
+    if (selected.indexes().isEmpty()) {
+        detailModel->setQuery(QSqlQuery());
+        ui->hwBottoniera->hide();
+        return;
+    }
+    ui->hwBottoniera->show();
+    const QModelIndex first = selected.indexes().first();
+    const QString hash = first.sibling(first.row(), HashColumn).data(Qt::DisplayRole).toString();
+    database.open();
+    QSqlQuery query(database.db);
+    FileListQuery::exec(query, FileListQuery::details(hash));
+    detailModel->setQuery(std::move(query));
+    fetchAll(detailModel);
+    ui->tbwMetadati->setModel(detailModel);
+    ui->tbwMetadati->hideColumn(0);
+    ui->tbwMetadati->hideColumn(3);
+    const int width = ui->tbwMetadati->width();
+    ui->tbwMetadati->setColumnWidth(1, width / 3);
+    ui->tbwMetadati->setColumnWidth(2, (width / 3) * 2 - 10);
+    database.close();
+}
+
+void CoreMain::onSelectFile(const QString &filePath) {
+    showListFile();
+    loadFileList();
+    if (!fileModel)
+        return;
+    int target = -1;
+    for (int row = 0; row < fileModel->rowCount(); ++row) {
+        if (fileModel->record(row).value(PathColumn).toString() == filePath) {
+            target = row;
+            break;
+        }
+    }
+    if (target < 0)
+        return;
+    const QModelIndex index = proxyModel->mapFromSource(fileModel->index(target, PathColumn));
+    ui->tbwFile->selectRow(index.row());
+    if (!detailsShown)
+        toggleDetails();
+    ui->tbwFile->scrollTo(index, QAbstractItemView::PositionAtTop);
+}

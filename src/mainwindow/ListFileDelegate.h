@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QSqlQueryModel>
+#include <QString>
+
+// The document list's model: the rows of the last list statement, with the
+// full path shown as file name (column 1) and folder (column 3), the
+// local-copy icon beside the file name, and the search text marked in the
+// visible text columns for HTMLItemDelegate.
+class ListFileDelegate : public QSqlQueryModel {
+    Q_OBJECT
+public:
+    explicit ListFileDelegate(QObject *parent = nullptr);
+
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+
+    // The search text to mark; empty marks nothing.
+    QString highlightText;
+
+    // Markup around a marked piece of text.
+    static QString highlight(const QString &piece);
+    // `text` as rich text with every occurrence of `search` (ignoring case)
+    // marked with the letters of its first occurrence.
+    static QString markText(const QString &text, const QString &search);
+    // A stored path with "\" and "/" both taken as separators, written with
+    // the platform's separator.
+    static QString normalisedPath(const QString &path);
+
+private:
+    QVariant localCopyIcon(int row) const;
+};
