@@ -33,4 +33,15 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "no display: connect a VNC viewer to localhost:5900"
 fi
 echo "client home: $profile"
+# Remember the demo credentials in a fresh mirror, so the login dialog opens
+# filled in: the client completes the schema around this table at its start.
+db="$profile/.config/QuilloraLite/quilloralite.db"
+creds=$(sed -n 's/^demo user: \(.*\) password: \(.*\)$/\1\t\2/p' "$log" | head -n1)
+if [ ! -e "$db" ] && [ -n "$creds" ]; then
+  user=${creds%%$'\t'*}; pass=${creds#*$'\t'}
+  mkdir -p -m 0700 "$(dirname "$db")"
+  (umask 077; sqlite3 "$db" "CREATE TABLE settings (key text, value text, PRIMARY KEY(key));
+    INSERT INTO settings VALUES ('username', '${user//\'/\'\'}'), ('password', '${pass//\'/\'\'}'),
+    ('saveLogin', '1'), ('lastusername', '${user//\'/\'\'}');")
+fi
 HOME="$profile" XDG_CONFIG_HOME="$profile/.config" QUILLORA_SERVICE_URL="$url" build/quilloralite
