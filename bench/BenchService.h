@@ -11,7 +11,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <sys/prctl.h>
 #include <sys/resource.h>
+
+#include <csignal>
 
 // The local service as a process of its own, so that what a benchmark
 // measures in its own process is the client alone. HTTPS with the test CA,
@@ -44,6 +47,8 @@ public:
         for (const QString &spec : generate)
             arguments << QStringLiteral("--generate") << spec;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // The service goes with this process, however it ends.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         m_process.start(program, arguments);
         // Generating a large account takes a while.
         const QDeadlineTimer deadline(30 * 60 * 1000);

@@ -1,5 +1,7 @@
 #include "MirrorSync.h"
 
+#include "service/DomWalk.h"
+
 #include <QDebug>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -36,47 +38,32 @@ Content collect(const QDomElement &body) {
                          file = QStringLiteral("file"), value = QStringLiteral("metadatoValue");
     Content c;
     QVector<int> open; // folders whose subtree is being walked
-    // Iterative walk: a hostile reply nested deeply must not exhaust the stack.
-    QDomNode node = body.firstChild();
-    while (!node.isNull()) {
-        bool leaf = true;
-        if (node.isElement()) {
-            const QDomElement e = node.toElement();
-            const QString tag = e.tagName();
-            if (tag == value) {
-                c.values.append(e);
-            } else if (tag == file) {
-                c.files.append(e);
-            } else if (tag == metadato) {
-                for (const int f : std::as_const(open))
-                    c.folders[f].fields.append(e);
-            } else if (tag == folder) {
-                c.folders.append({e, {}});
-                if (e.hasChildNodes())
-                    open.append(c.folders.size() - 1);
-            } else if (tag == bucket) {
-                c.buckets.append(e);
-            } else if (tag == policie) {
-                c.policies.append(e);
-            }
-            if (e.hasChildNodes()) {
-                node = e.firstChild();
-                leaf = false;
-            }
-        }
-        if (!leaf)
+    const auto leave = [&](const QDomNode &left) {
+        if (!open.isEmpty() && c.folders[open.last()].element == left)
+            open.removeLast();
+    };
+    for (QDomNode node = body.firstChild(); !node.isNull();
+         node = DomWalk::next(node, body, leave)) {
+        if (!node.isElement())
             continue;
-        while (!node.isNull() && node.nextSibling().isNull()) {
-            node = node.parentNode();
-            if (node == body) {
-                node = QDomNode();
-                break;
-            }
-            if (!open.isEmpty() && c.folders[open.last()].element == node)
-                open.removeLast();
+        const QDomElement e = node.toElement();
+        const QString tag = e.tagName();
+        if (tag == value) {
+            c.values.append(e);
+        } else if (tag == file) {
+            c.files.append(e);
+        } else if (tag == metadato) {
+            for (const int f : std::as_const(open))
+                c.folders[f].fields.append(e);
+        } else if (tag == folder) {
+            c.folders.append({e, {}});
+            if (e.hasChildNodes())
+                open.append(c.folders.size() - 1);
+        } else if (tag == bucket) {
+            c.buckets.append(e);
+        } else if (tag == policie) {
+            c.policies.append(e);
         }
-        if (!node.isNull())
-            node = node.nextSibling();
     }
     return c;
 }

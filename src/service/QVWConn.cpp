@@ -1,6 +1,7 @@
 #include "QVWConn.h"
 
 #include "service/ClientInfo.h"
+#include "service/DomWalk.h"
 #include "service/ServiceStatus.h"
 #include "service/XmlEscape.h"
 
@@ -28,21 +29,9 @@ const QString kXmlContentType = QStringLiteral("text/xml;charset=UTF-8");
 
 // The first element named `name` below `root`, in document order.
 QDomElement firstElement(const QDomNode &root, const QString &name) {
-    QDomNode node = root.firstChild();
-    while (!node.isNull()) {
+    for (QDomNode node = root.firstChild(); !node.isNull(); node = DomWalk::next(node, root)) {
         if (node.isElement() && node.toElement().tagName() == name)
             return node.toElement();
-        if (node.hasChildNodes()) {
-            node = node.firstChild();
-            continue;
-        }
-        while (!node.isNull() && node.nextSibling().isNull()) {
-            node = node.parentNode();
-            if (node == root)
-                return QDomElement();
-        }
-        if (!node.isNull())
-            node = node.nextSibling();
     }
     return QDomElement();
 }
