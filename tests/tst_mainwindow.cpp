@@ -495,10 +495,32 @@ private slots:
         QCOMPARE(classRows(window), 0);
     }
 
-    void expiredSessionEndsTheSynchronisation() {
+    void expiredSessionIsRenewedWithTheSignedInCredentials() {
         Session s;
         CoreMain window;
         QVERIFY(signIn(window, s));
+        s.service().expireSessionsNow();
+        s.service().clearRequests();
+        window.syncCategorie();
+        QTRY_VERIFY_WITH_TIMEOUT(widget<QLabel>(window, "lblLoading")->isHidden(), kTimeout);
+        QStringList actions;
+        for (const auto &request : s.service().requests())
+            actions.append(request.action);
+        QCOMPARE(actions, (QStringList{QStringLiteral("syncfolder"), QStringLiteral("login"),
+                                       QStringLiteral("syncfolder")}));
+        QCOMPARE(s.service().requests(QStringLiteral("login")).first().element(
+                     QStringLiteral("username")),
+                 s.account.user);
+        QVERIFY(s.dialogs.boxes().isEmpty());
+        QVERIFY(window.isVisible());
+    }
+
+    void sessionThatCannotBeRenewedEndsTheSynchronisation() {
+        Session s;
+        CoreMain window;
+        QVERIFY(signIn(window, s));
+        // The password was changed elsewhere: the renewal is refused.
+        QVERIFY(s.fixture.store().setPassword(s.account.user, QStringLiteral("Altra1!")));
         s.service().expireSessionsNow();
         s.dialogs.expectBox(QStringLiteral("sessione"));
         window.syncCategorie();

@@ -139,7 +139,8 @@ void CoreMain::clickIcon(QSystemTrayIcon::ActivationReason reason) {
             Platform::bringToFront(this);
         return;
     }
-    userAction->setText(signedInUser.isEmpty() ? QStringLiteral("Non sei connesso") : signedInUser);
+    userAction->setText(conn->username().isEmpty() ? QStringLiteral("Non sei connesso")
+                                                   : conn->username());
     profileAction->setText(QStringLiteral("(") + bucketName + QStringLiteral(")"));
 }
 
@@ -168,12 +169,12 @@ void CoreMain::reject() {
 
 void CoreMain::onLoginOK(const QString &username, const QString &password, bool save) {
     loggedIn = true;
-    signedInUser = username;
+    conn->setCredentials(username, password);
 
     disconnect(ui->cbBuckets, &QComboBox::currentIndexChanged, this, &CoreMain::onChangeBucket);
     setSignedInEntriesVisible(true);
     ui->lblUserConn->setTextFormat(Qt::PlainText);
-    ui->lblUserConn->setText(QStringLiteral("Sei connesso come: ") + signedInUser);
+    ui->lblUserConn->setText(QStringLiteral("Sei connesso come: ") + conn->username());
 
     if (save) {
         setting.setValue(QStringLiteral("username"), username);
@@ -201,7 +202,6 @@ void CoreMain::onLoginKO(const QString &username) {
 
 void CoreMain::onClickLogout() {
     loggedIn = false;
-    signedInUser.clear();
     setSignedInEntriesVisible(false);
     // A connection that has logged out reports nothing any more; the next
     // user needs one that answers.

@@ -125,7 +125,6 @@ private:
     QNetworkCookieJar *cookieJar = nullptr;
     // The connection cannot be handed credentials, so the signed-in user is
     // kept here for the labels and the tray.
-    QString signedInUser;
     bool detailsShown = false;
     // The path pattern of the list statements: every path.
     QString pathFilter = QStringLiteral("%");

@@ -130,7 +130,7 @@ void CoreMain::updateQuota() {
             ui->tabWidget->removeTab(chartTab);
         ui->wwCharts->clearUsage();
         ui->lblUserConn->setTextFormat(Qt::PlainText);
-        ui->lblUserConn->setText(greeting + signedInUser);
+        ui->lblUserConn->setText(greeting + conn->username());
         ui->lblUserConn->setStyleSheet(QStringLiteral("QLabel {color:black;}"));
         return;
     }
@@ -146,7 +146,7 @@ void CoreMain::updateQuota() {
 
     ui->lblUserConn->setTextFormat(Qt::RichText);
     ui->lblUserConn->setText(
-        QStringLiteral("<html><head/><body><p>") + greeting + signedInUser.toHtmlEscaped() +
+        QStringLiteral("<html><head/><body><p>") + greeting + conn->username().toHtmlEscaped() +
         QStringLiteral(" (") + QString::number(usedAmount) + QStringLiteral(" di ") +
         QString::number(quotaAmount) + QStringLiteral(" ") + unit.toHtmlEscaped() +
         QStringLiteral(") <a href=\"#buyquota\"><span style=\" font-weight: normal; "

@@ -176,6 +176,11 @@ void QVWConn::logout() {
     disconnect(this, nullptr, nullptr, nullptr);
 }
 
+void QVWConn::setCredentials(const QString &username, const QString &password) {
+    m_username = username;
+    m_password = password;
+}
+
 void QVWConn::syncFolder() {
     const QString body = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request>"
                                         "<action>syncfolder</action><codesync>%1</codesync>"

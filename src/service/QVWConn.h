@@ -41,6 +41,13 @@ public:
     // connection for good.
     void logout();
 
+    // The credentials of the last accepted login; the main window hands over
+    // those its login dialog signed in with, so that this connection too can
+    // renew an expired session.
+    QString username() const { return m_username; }
+    QString password() const { return m_password; }
+    void setCredentials(const QString &username, const QString &password);
+
     void syncFolder();
     void clearOtherUserData(const QString &username);
     QString codeSync(const QString &username);
