@@ -3,12 +3,10 @@
 // again. Beside it, the same repaints with every visible file touched before
 // each one, so that each repaint reads every visible file whole, as an
 // uncached icon would.
-#include "DocListMirror.h"
+#include "DocListBench.h"
 #include "mainwindow/FileListQuery.h"
-#include "mainwindow/HTMLItemDelegate.h"
 #include "mainwindow/ListFileDelegate.h"
 #include "mainwindow/LocalFingerprintCache.h"
-#include "preservation/DateFormatDelegate.h"
 
 #include <QApplication>
 #include <QImage>
@@ -18,30 +16,17 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
+#include <utility>
 
-namespace {
-
-[[noreturn]] void die(const QString &message) {
-    std::fprintf(stderr, "bench_repaint: %s\n", qPrintable(message));
-    std::exit(1);
-}
-
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
-
-} // namespace
+using DocListBench::die;
+using DocListBench::median;
 
 int main(int argc, char *argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TestHome home;
-    QString profile, error;
-    if (!DocListMirror::install(home, &profile, &error))
-        die(error);
+    const QString profile = DocListBench::installMirror(home);
 
     Database database;
     database.open();
@@ -58,10 +43,8 @@ int main(int argc, char *argv[]) {
     QTableView view;
     view.resize(1024, 700);
     view.setModel(&proxy);
-    view.setItemDelegate(new HTMLItemDelegate(&view));
-    view.setItemDelegateForColumn(5, new DateFormatDelegate(&view));
-    for (int c : {0, 6, 7})
-        view.hideColumn(c);
+    DocListBench::useListDelegates(view);
+    DocListBench::hideInternalColumns(view);
     view.show();
 
     // The generated paths are Windows paths without a drive this system

@@ -3,7 +3,7 @@
 // document page does them. Beside it, on the same data in the same run, the
 // search-view statement with one self-join per word (the statement the index
 // replaces, whose rows it must give).
-#include "DocListMirror.h"
+#include "DocListBench.h"
 #include "mainwindow/FileListQuery.h"
 #include "mainwindow/ListFileDelegate.h"
 #include "mainwindow/MetaDataDetailDelegate.h"
@@ -14,20 +14,13 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
-[[noreturn]] void die(const QString &message) {
-    std::fprintf(stderr, "bench_search: %s\n", qPrintable(message));
-    std::exit(1);
-}
-
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
+using DocListBench::die;
+using DocListBench::median;
 
 struct Keystroke {
     double ms = 0;
@@ -84,9 +77,7 @@ int main(int argc, char *argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TestHome home;
-    QString profile, error;
-    if (!DocListMirror::install(home, &profile, &error))
-        die(error);
+    const QString profile = DocListBench::installMirror(home);
 
     // Typed searches of one to three words of three letters or more: document
     // numbers, names, field texts, dates, mixed capitals.
