@@ -2,6 +2,7 @@
 #include "ServiceFixture.h"
 #include "SquidProxy.h"
 #include "TestHome.h"
+#include "UploadMultipart.h"
 #include "service/ClientInfo.h"
 #include "service/QVWConn.h"
 #include "service/ServiceStatus.h"
@@ -216,6 +217,28 @@ void useProxy(const QString &host, quint16 port, const QString &password = QStri
         setting.setValue(QStringLiteral("proxyUsername"), QStringLiteral("utente"));
         setting.setValue(QStringLiteral("proxyPassword"), password);
     }
+}
+
+// The signals of a synchronisation the service answers with `reply`, on a
+// connection of its own, once the first two have come.
+QStringList syncSignals(Setup &s, const QByteArray &reply) {
+    s.service().scriptReply(200, reply, QStringLiteral("syncfolder"));
+    QVWConn conn(s.jar.get(), false);
+    Recorder rec(conn);
+    conn.syncFolder();
+    // On a timeout the names so far tell what went wrong.
+    static_cast<void>(QTest::qWaitFor([&] { return rec.events.size() >= 2; }, kTimeout));
+    return rec.names();
+}
+
+// Hands `body` to the connection as the body of a synchronisation reply;
+// false when it is not XML.
+bool mirrorBody(QVWConn &conn, const QString &body) {
+    QDomDocument doc;
+    if (!doc.setContent(body))
+        return false;
+    conn.onSyncFolder(doc.documentElement());
+    return true;
 }
 
 DialogUpdate *visibleUpdateDialog() {
@@ -783,14 +806,9 @@ private slots:
     void sync_replacesClassesAndMergesDocuments() {
         Setup &s = *setup;
         QVERIFY(run(kPlanted));
-        s.service().scriptReply(200, serviceReply(STATUS_SYNC_FOLDER_OK, QLatin1String(kSyncBody)),
-                                QStringLiteral("syncfolder"));
-        QVWConn conn(s.jar.get(), false);
-        Recorder rec(conn);
-        conn.syncFolder();
-        QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 2, kTimeout);
-        QCOMPARE(rec.names(), QStringList({QStringLiteral("syncCategorieOK"),
-                                           QStringLiteral("commandSuccessful")}));
+        QCOMPARE(
+            syncSignals(s, serviceReply(STATUS_SYNC_FOLDER_OK, QLatin1String(kSyncBody))),
+            QStringList({QStringLiteral("syncCategorieOK"), QStringLiteral("commandSuccessful")}));
 
         QCOMPARE(rows(QStringLiteral("SELECT * FROM buckets")),
                  QStringList{QStringLiteral("P1|Profilo|100|5|MB|1000000")});
@@ -815,12 +833,11 @@ private slots:
 
     void sync_missingAttributesAreEmptyText() {
         Setup &s = *setup;
-        QDomDocument doc;
-        QVERIFY(doc.setContent(QStringLiteral(
-            "<body><bucket id=\"B\"/><folder id=\"x\"><metadato name=\"N\"/></folder>"
-            "<file hash=\"h\"/></body>")));
         QVWConn conn(s.jar.get(), false);
-        conn.onSyncFolder(doc.documentElement());
+        QVERIFY(mirrorBody(
+            conn, QStringLiteral(
+                      "<body><bucket id=\"B\"/><folder id=\"x\"><metadato name=\"N\"/></folder>"
+                      "<file hash=\"h\"/></body>")));
         QCOMPARE(rows(QStringLiteral("SELECT quote(description), quote(unit) FROM buckets")),
                  QStringList{QStringLiteral("''|''")});
         QCOMPARE(rows(QStringLiteral("SELECT idfolder, quote(name) FROM folders")),
@@ -833,13 +850,13 @@ private slots:
 
     void sync_rowViolatingKeyIsSkipped() {
         Setup &s = *setup;
-        QDomDocument doc;
-        QVERIFY(doc.setContent(QStringLiteral(
-            "<body><folder id=\"1\" name=\"Prima\"/><folder id=\"1\" name=\"Doppia\"/>"
-            "<folder id=\"2\" name=\"Seconda\"/><file hash=\"h\" idfolder=\"2\"/></body>")));
         QVWConn conn(s.jar.get(), false);
         QSignalSpy done(&conn, &QVWConn::syncCategorieOK);
-        conn.onSyncFolder(doc.documentElement());
+        QVERIFY(mirrorBody(
+            conn,
+            QStringLiteral(
+                "<body><folder id=\"1\" name=\"Prima\"/><folder id=\"1\" name=\"Doppia\"/>"
+                "<folder id=\"2\" name=\"Seconda\"/><file hash=\"h\" idfolder=\"2\"/></body>")));
         QCOMPARE(done.count(), 1);
         QCOMPARE(rows(QStringLiteral("SELECT idfolder, name FROM folders ORDER BY idfolder")),
                  QStringList({QStringLiteral("1|Prima"), QStringLiteral("2|Seconda")}));
@@ -857,13 +874,8 @@ private slots:
         QFETCH(QByteArray, reply);
         Setup &s = *setup;
         QVERIFY(run(kPlanted));
-        s.service().scriptReply(200, reply, QStringLiteral("syncfolder"));
-        QVWConn conn(s.jar.get(), false);
-        Recorder rec(conn);
-        conn.syncFolder();
-        QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 2, kTimeout);
-        QCOMPARE(rec.names(), QStringList({QStringLiteral("syncCategorieOK"),
-                                           QStringLiteral("commandSuccessful")}));
+        QCOMPARE(syncSignals(s, reply), QStringList({QStringLiteral("syncCategorieOK"),
+                                                     QStringLiteral("commandSuccessful")}));
         for (const char *table : {"buckets", "policies", "folders", "metadati"})
             QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))),
                      QStringList{QStringLiteral("0")});
@@ -966,23 +978,9 @@ private slots:
 
         const QByteArray xml =
             envelope(QStringLiteral("uploadfile"), QStringLiteral("<hashfile>abc</hashfile>"));
-        auto *multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-        QHttpPart xmlPart;
-        xmlPart.setHeader(QNetworkRequest::ContentTypeHeader,
-                          QStringLiteral("text/xml;charset=UTF-8"));
-        xmlPart.setHeader(QNetworkRequest::ContentDispositionHeader,
-                          QStringLiteral("form-data; name=\"xml\""));
-        xmlPart.setBody(xml);
-        QHttpPart filePart;
-        filePart.setHeader(QNetworkRequest::ContentTypeHeader,
-                           QStringLiteral("application/octet-stream"));
-        filePart.setHeader(QNetworkRequest::ContentDispositionHeader,
-                           QStringLiteral("form-data; name=\"file\"; filename=\"fattura.pdf\""));
-        auto *device = new QFile(source.fileName(), multiPart);
-        QVERIFY(device->open(QIODevice::ReadOnly));
-        filePart.setBodyDevice(device);
-        multiPart->append(xmlPart);
-        multiPart->append(filePart);
+        QHttpMultiPart *multiPart =
+            uploadMultipart(xml, source.fileName(), QStringLiteral("fattura.pdf"));
+        QVERIFY(multiPart);
         const QByteArray boundary = multiPart->boundary();
         QPointer<QHttpMultiPart> watched(multiPart);
 
