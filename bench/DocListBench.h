@@ -4,7 +4,7 @@
 #include "mainwindow/HTMLItemDelegate.h"
 #include "preservation/DateFormatDelegate.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QList>
 #include <QTableView>
 
@@ -36,6 +36,26 @@ inline QString installMirror(const TestHome &home) {
         die(error);
     return profile;
 }
+
+// What a document-list benchmark runs in: an offscreen application and a
+// home of its own holding the large mirror.
+class Session {
+public:
+    Session(int &argc, char **argv)
+        : app(offscreen(argc), argv)
+        , profile(installMirror(home)) {}
+
+    QApplication app;
+    TestHome home;
+    const QString profile; // the mirror's profile id
+
+private:
+    // The platform must be chosen before the application exists.
+    static int &offscreen(int &argc) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return argc;
+    }
+};
 
 // The delegates the document page draws its list with.
 inline void useListDelegates(QTableView &view) {

@@ -6,7 +6,6 @@
 #include "mainwindow/FileListQuery.h"
 #include "mainwindow/ListFileDelegate.h"
 
-#include <QApplication>
 #include <QProcess>
 #include <QSortFilterProxyModel>
 #include <QSqlError>
@@ -19,17 +18,14 @@ using DocListBench::die;
 using DocListBench::median;
 
 int main(int argc, char *argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestHome home;
-    const QString profile = DocListBench::installMirror(home);
+    const DocListBench::Session bench(argc, argv);
 
     QTableView view;
     view.resize(1024, 600);
     DocListBench::useListDelegates(view);
     view.show();
     const FileListQuery::Statement statement =
-        FileListQuery::fullLoad(profile, QStringLiteral("%"));
+        FileListQuery::fullLoad(bench.profile, QStringLiteral("%"));
     QList<double> times;
     for (int i = 0; i < 5; ++i) {
         QElapsedTimer timer;
@@ -66,7 +62,7 @@ int main(int argc, char *argv[]) {
         sqlite.setStandardOutputFile(QStringLiteral("/dev/null"));
         QElapsedTimer timer;
         timer.start();
-        sqlite.start(QStringLiteral("sqlite3"), {home.databaseFile(), sql});
+        sqlite.start(QStringLiteral("sqlite3"), {bench.home.databaseFile(), sql});
         if (!sqlite.waitForFinished(600000) || sqlite.exitCode() != 0)
             die(QStringLiteral("sqlite3 failed"));
         peer << timer.nsecsElapsed() / 1e6;

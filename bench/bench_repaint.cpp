@@ -8,7 +8,6 @@
 #include "mainwindow/ListFileDelegate.h"
 #include "mainwindow/LocalFingerprintCache.h"
 
-#include <QApplication>
 #include <QImage>
 #include <QRegularExpression>
 #include <QSortFilterProxyModel>
@@ -23,16 +22,13 @@ using DocListBench::die;
 using DocListBench::median;
 
 int main(int argc, char *argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestHome home;
-    const QString profile = DocListBench::installMirror(home);
+    const DocListBench::Session bench(argc, argv);
 
     Database database;
     database.open();
     ListFileDelegate list;
     QSqlQuery query(database.db);
-    if (!FileListQuery::exec(query, FileListQuery::fullLoad(profile, QStringLiteral("%"))))
+    if (!FileListQuery::exec(query, FileListQuery::fullLoad(bench.profile, QStringLiteral("%"))))
         die(query.lastError().text());
     list.setQuery(std::move(query));
     while (list.canFetchMore())

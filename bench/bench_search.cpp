@@ -8,7 +8,6 @@
 #include "mainwindow/ListFileDelegate.h"
 #include "mainwindow/MetaDataDetailDelegate.h"
 
-#include <QApplication>
 #include <QSortFilterProxyModel>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -74,10 +73,7 @@ Keystroke search(const FileListQuery::Statement &statement, const QString &text,
 } // namespace
 
 int main(int argc, char *argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestHome home;
-    const QString profile = DocListBench::installMirror(home);
+    const DocListBench::Session bench(argc, argv);
 
     // Typed searches of one to three words of three letters or more: document
     // numbers, names, field texts, dates, mixed capitals.
@@ -101,7 +97,7 @@ int main(int argc, char *argv[]) {
         Database database;
         database.open();
         const FileListQuery::Statement indexed =
-            FileListQuery::indexedSearch(database.db, text, profile, QStringLiteral("%"));
+            FileListQuery::indexedSearch(database.db, text, bench.profile, QStringLiteral("%"));
         database.close();
         if (!indexed.sql.contains(QLatin1String("MATCH")))
             die(QStringLiteral("the index was not used for ") + text);
@@ -109,7 +105,7 @@ int main(int argc, char *argv[]) {
         for (int i = 0; i < 5; ++i)
             times << search(indexed, text, false).ms;
         const Keystroke peer =
-            search(FileListQuery::search(text, profile, QStringLiteral("%")), text, true);
+            search(FileListQuery::search(text, bench.profile, QStringLiteral("%")), text, true);
         peerTimes << peer.ms;
         if (first.rows != peer.rows)
             die(QStringLiteral("different rows for ") + text);
