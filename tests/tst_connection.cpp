@@ -1,5 +1,6 @@
 #include "QueryRows.h"
 #include "ServiceFixture.h"
+#include "ServiceXml.h"
 #include "SquidProxy.h"
 #include "TestHome.h"
 #include "UploadMultipart.h"
@@ -110,20 +111,6 @@ struct Setup {
         return service().requests(action);
     }
 };
-
-QByteArray envelope(const QString &action, const QString &elements = QString()) {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>%1</action>"
-                          "%2</request>")
-        .arg(action, elements)
-        .toUtf8();
-}
-
-QByteArray serviceReply(const QString &status, const QString &inner) {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><response><statusnumber>%1"
-                          "</statusnumber><body>%2</body></response>")
-        .arg(status, inner)
-        .toUtf8();
-}
 
 QByteArray failureReply(const QString &status, const QString &description) {
     return serviceReply(

@@ -2,6 +2,7 @@
 #include "LocalService.h"
 #include "MultipartParser.h"
 #include "ServiceFixture.h"
+#include "ServiceXml.h"
 
 #include <QCryptographicHash>
 #include <QDomDocument>
@@ -42,13 +43,6 @@ struct Answer {
 
 QString sha1(const QByteArray &data) {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex());
-}
-
-QByteArray envelope(const QString &action, const QString &elements) {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>%1</action>%2"
-                          "</request>")
-        .arg(action, elements)
-        .toUtf8();
 }
 
 // A client of its own (cookie jar included) talking to the fixture.
