@@ -78,7 +78,8 @@ bool MultipartParser::parse(const QByteArray &body, const QByteArray &boundary,
 
     const QByteArray delimiter = "--" + boundary;
     // The first delimiter may open the body or follow a preamble line.
-    int pos = 0;
+    // Positions are 64-bit: an upload may be larger than 2 GiB.
+    qsizetype pos = 0;
     if (!body.startsWith(delimiter)) {
         pos = body.indexOf(kCrLf + delimiter);
         if (pos < 0)
@@ -97,7 +98,7 @@ bool MultipartParser::parse(const QByteArray &body, const QByteArray &boundary,
             return failed(QStringLiteral("delimitatore malformato"));
         pos += 2;
 
-        const int headerEnd = body.indexOf("\r\n\r\n", pos - 2);
+        const qsizetype headerEnd = body.indexOf("\r\n\r\n", pos - 2);
         if (headerEnd < 0)
             return failed(QStringLiteral("intestazioni della parte non terminate"));
         MultipartPart part;
@@ -113,8 +114,8 @@ bool MultipartParser::parse(const QByteArray &body, const QByteArray &boundary,
                     {line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed()});
             }
         }
-        const int bodyStart = headerEnd + 4;
-        const int bodyEnd = body.indexOf(separator, bodyStart);
+        const qsizetype bodyStart = headerEnd + 4;
+        const qsizetype bodyEnd = body.indexOf(separator, bodyStart);
         if (bodyEnd < 0)
             return failed(QStringLiteral("delimitatore finale assente"));
         part.body = body.mid(bodyStart, bodyEnd - bodyStart);
