@@ -1,6 +1,7 @@
 #include "MirrorSync.h"
 
 #include "service/DomWalk.h"
+#include "storage/SearchIndex.h"
 
 #include <QDebug>
 #include <QSqlError>
@@ -8,6 +9,9 @@
 #include <QVector>
 
 namespace {
+
+// Rows of documents and values from which a body is indexed in bulk.
+const qsizetype kBulkRows = 5000;
 
 // A missing attribute is stored as empty text, never as NULL.
 const QString kEmpty = QStringLiteral("");
@@ -156,6 +160,11 @@ bool write(QSqlDatabase &db, const Content &c) {
     }
     fq.finish();
 
+    // A large body is indexed for the search once at the end, not row by row.
+    SearchIndex::Bulk bulk;
+    if (c.files.size() + c.values.size() >= kBulkRows && !SearchIndex::suspend(db, &bulk))
+        return false;
+
     if (!prepare(q, "INSERT OR REPLACE INTO files (hash, hash4k, last_modified, fullpath, token, "
                     "folderid, username, tsupdate, idbuckets, tsconserve, computer_name) "
                     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
@@ -186,7 +195,8 @@ bool write(QSqlDatabase &db, const Content &c) {
         if (!execute(q))
             return false;
     }
-    return true;
+    q.finish();
+    return SearchIndex::resume(db, bulk);
 }
 
 } // namespace
