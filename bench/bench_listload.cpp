@@ -2,50 +2,30 @@
 // list model with every row fetched behind its sorting proxy and a table
 // view, as the document page loads it. Beside it, sqlite3 running the same
 // statement on the same file and writing every row (to /dev/null).
-#include "DocListMirror.h"
+#include "DocListBench.h"
 #include "mainwindow/FileListQuery.h"
-#include "mainwindow/HTMLItemDelegate.h"
 #include "mainwindow/ListFileDelegate.h"
-#include "preservation/DateFormatDelegate.h"
 
-#include <QApplication>
 #include <QProcess>
 #include <QSortFilterProxyModel>
 #include <QSqlError>
 #include <QTableView>
 
-#include <algorithm>
 #include <cstdio>
+#include <utility>
 
-namespace {
-
-[[noreturn]] void die(const QString &message) {
-    std::fprintf(stderr, "bench_listload: %s\n", qPrintable(message));
-    std::exit(1);
-}
-
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
-
-} // namespace
+using DocListBench::die;
+using DocListBench::median;
 
 int main(int argc, char *argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestHome home;
-    QString profile, error;
-    if (!DocListMirror::install(home, &profile, &error))
-        die(error);
+    const DocListBench::Session bench(argc, argv);
 
     QTableView view;
     view.resize(1024, 600);
-    view.setItemDelegate(new HTMLItemDelegate(&view));
-    view.setItemDelegateForColumn(5, new DateFormatDelegate(&view));
+    DocListBench::useListDelegates(view);
     view.show();
     const FileListQuery::Statement statement =
-        FileListQuery::fullLoad(profile, QStringLiteral("%"));
+        FileListQuery::fullLoad(bench.profile, QStringLiteral("%"));
     QList<double> times;
     for (int i = 0; i < 5; ++i) {
         QElapsedTimer timer;
@@ -60,8 +40,7 @@ int main(int argc, char *argv[]) {
         auto *proxy = new QSortFilterProxyModel(&view);
         proxy->setSourceModel(list);
         view.setModel(proxy);
-        for (int c : {0, 6, 7})
-            view.hideColumn(c);
+        DocListBench::hideInternalColumns(view);
         while (list->canFetchMore())
             list->fetchMore();
         database.close();
@@ -83,7 +62,7 @@ int main(int argc, char *argv[]) {
         sqlite.setStandardOutputFile(QStringLiteral("/dev/null"));
         QElapsedTimer timer;
         timer.start();
-        sqlite.start(QStringLiteral("sqlite3"), {home.databaseFile(), sql});
+        sqlite.start(QStringLiteral("sqlite3"), {bench.home.databaseFile(), sql});
         if (!sqlite.waitForFinished(600000) || sqlite.exitCode() != 0)
             die(QStringLiteral("sqlite3 failed"));
         peer << timer.nsecsElapsed() / 1e6;

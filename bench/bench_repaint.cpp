@@ -3,14 +3,11 @@
 // again. Beside it, the same repaints with every visible file touched before
 // each one, so that each repaint reads every visible file whole, as an
 // uncached icon would.
-#include "DocListMirror.h"
+#include "DocListBench.h"
 #include "mainwindow/FileListQuery.h"
-#include "mainwindow/HTMLItemDelegate.h"
 #include "mainwindow/ListFileDelegate.h"
 #include "mainwindow/LocalFingerprintCache.h"
-#include "preservation/DateFormatDelegate.h"
 
-#include <QApplication>
 #include <QImage>
 #include <QRegularExpression>
 #include <QSortFilterProxyModel>
@@ -18,36 +15,20 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
+#include <utility>
 
-namespace {
-
-[[noreturn]] void die(const QString &message) {
-    std::fprintf(stderr, "bench_repaint: %s\n", qPrintable(message));
-    std::exit(1);
-}
-
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
-
-} // namespace
+using DocListBench::die;
+using DocListBench::median;
 
 int main(int argc, char *argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestHome home;
-    QString profile, error;
-    if (!DocListMirror::install(home, &profile, &error))
-        die(error);
+    const DocListBench::Session bench(argc, argv);
 
     Database database;
     database.open();
     ListFileDelegate list;
     QSqlQuery query(database.db);
-    if (!FileListQuery::exec(query, FileListQuery::fullLoad(profile, QStringLiteral("%"))))
+    if (!FileListQuery::exec(query, FileListQuery::fullLoad(bench.profile, QStringLiteral("%"))))
         die(query.lastError().text());
     list.setQuery(std::move(query));
     while (list.canFetchMore())
@@ -58,10 +39,8 @@ int main(int argc, char *argv[]) {
     QTableView view;
     view.resize(1024, 700);
     view.setModel(&proxy);
-    view.setItemDelegate(new HTMLItemDelegate(&view));
-    view.setItemDelegateForColumn(5, new DateFormatDelegate(&view));
-    for (int c : {0, 6, 7})
-        view.hideColumn(c);
+    DocListBench::useListDelegates(view);
+    DocListBench::hideInternalColumns(view);
     view.show();
 
     // The generated paths are Windows paths without a drive this system

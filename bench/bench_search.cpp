@@ -3,31 +3,23 @@
 // document page does them. Beside it, on the same data in the same run, the
 // search-view statement with one self-join per word (the statement the index
 // replaces, whose rows it must give).
-#include "DocListMirror.h"
+#include "DocListBench.h"
 #include "mainwindow/FileListQuery.h"
 #include "mainwindow/ListFileDelegate.h"
 #include "mainwindow/MetaDataDetailDelegate.h"
 
-#include <QApplication>
 #include <QSortFilterProxyModel>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
-[[noreturn]] void die(const QString &message) {
-    std::fprintf(stderr, "bench_search: %s\n", qPrintable(message));
-    std::exit(1);
-}
-
-double median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
+using DocListBench::die;
+using DocListBench::median;
 
 struct Keystroke {
     double ms = 0;
@@ -81,12 +73,7 @@ Keystroke search(const FileListQuery::Statement &statement, const QString &text,
 } // namespace
 
 int main(int argc, char *argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    TestHome home;
-    QString profile, error;
-    if (!DocListMirror::install(home, &profile, &error))
-        die(error);
+    const DocListBench::Session bench(argc, argv);
 
     // Typed searches of one to three words of three letters or more: document
     // numbers, names, field texts, dates, mixed capitals.
@@ -110,7 +97,7 @@ int main(int argc, char *argv[]) {
         Database database;
         database.open();
         const FileListQuery::Statement indexed =
-            FileListQuery::indexedSearch(database.db, text, profile, QStringLiteral("%"));
+            FileListQuery::indexedSearch(database.db, text, bench.profile, QStringLiteral("%"));
         database.close();
         if (!indexed.sql.contains(QLatin1String("MATCH")))
             die(QStringLiteral("the index was not used for ") + text);
@@ -118,7 +105,7 @@ int main(int argc, char *argv[]) {
         for (int i = 0; i < 5; ++i)
             times << search(indexed, text, false).ms;
         const Keystroke peer =
-            search(FileListQuery::search(text, profile, QStringLiteral("%")), text, true);
+            search(FileListQuery::search(text, bench.profile, QStringLiteral("%")), text, true);
         peerTimes << peer.ms;
         if (first.rows != peer.rows)
             die(QStringLiteral("different rows for ") + text);

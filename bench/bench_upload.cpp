@@ -3,6 +3,7 @@
 // client's peak RSS, which must show that the file is streamed.
 #include "BenchService.h"
 #include "TestHome.h"
+#include "UploadMultipart.h"
 #include "service/ClientInfo.h"
 #include "service/QVWConn.h"
 #include "storage/Setting.h"
@@ -98,24 +99,10 @@ int main(int argc, char *argv[]) {
         if (classId == 0)
             die(QStringLiteral("login failed"));
 
-        auto *multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-        QHttpPart xmlPart;
-        xmlPart.setHeader(QNetworkRequest::ContentTypeHeader,
-                          QStringLiteral("text/xml;charset=UTF-8"));
-        xmlPart.setHeader(QNetworkRequest::ContentDispositionHeader,
-                          QStringLiteral("form-data; name=\"xml\""));
-        xmlPart.setBody(uploadXml(classId, hash));
-        QHttpPart filePart;
-        filePart.setHeader(QNetworkRequest::ContentTypeHeader,
-                           QStringLiteral("application/octet-stream"));
-        filePart.setHeader(QNetworkRequest::ContentDispositionHeader,
-                           QStringLiteral("form-data; name=\"file\"; filename=\"documento.bin\""));
-        auto *device = new QFile(path, multiPart);
-        if (!device->open(QIODevice::ReadOnly))
+        QHttpMultiPart *multiPart =
+            uploadMultipart(uploadXml(classId, hash), path, QStringLiteral("documento.bin"));
+        if (!multiPart)
             die(QStringLiteral("cannot open the file"));
-        filePart.setBodyDevice(device);
-        multiPart->append(xmlPart);
-        multiPart->append(filePart);
 
         QString status;
         QObject::connect(conn.get(), &QVWConn::commandSuccessful, &loop,

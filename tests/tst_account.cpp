@@ -1,5 +1,6 @@
 #include "ScriptedDialogs.h"
 #include "ServiceFixture.h"
+#include "ServiceXml.h"
 #include "TestHome.h"
 #include "account/ChangePwdDialog.h"
 #include "account/ProxyDialog.h"
@@ -38,13 +39,6 @@ QMap<QString, QString> storedProxyKeys() {
     }
     database.close();
     return keys;
-}
-
-QByteArray serviceReply(const QString &status, const QString &inner) {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><response><statusnumber>%1"
-                          "</statusnumber><body>%2</body></response>")
-        .arg(status, inner)
-        .toUtf8();
 }
 
 // A signed-in session on the shared jar, as the main window leaves it, and
@@ -143,7 +137,8 @@ private:
     }
 };
 
-void storeProxy(Setting &setting, bool credential) {
+void storeProxy(bool credential) {
+    Setting setting;
     setting.setValue(QStringLiteral("proxyUrl"), QStringLiteral("proxy.ufficio.lan"));
     setting.setValue(QStringLiteral("proxyPort"), QStringLiteral("3128"));
     if (credential) {
@@ -508,8 +503,7 @@ private slots:
 
     void proxySaveWithoutCredentialsRemovesThem() {
         TestHome home;
-        Setting setting;
-        storeProxy(setting, true);
+        storeProxy(true);
         ProxyDialog dialog;
         ProxyForm f(dialog);
         QVERIFY(f.credential()->isChecked());
@@ -528,7 +522,7 @@ private slots:
     void proxySaveDisabledRemovesAll() {
         TestHome home;
         Setting setting;
-        storeProxy(setting, true);
+        storeProxy(true);
         setting.setValue(QStringLiteral("lastusername"), QStringLiteral("anna"));
         ProxyDialog dialog;
         ProxyForm f(dialog);
@@ -547,8 +541,7 @@ private slots:
 
     void proxyUntickingProxyUnticksCredential() {
         TestHome home;
-        Setting setting;
-        storeProxy(setting, true);
+        storeProxy(true);
         ProxyDialog dialog;
         ProxyForm f(dialog);
         QVERIFY(f.credential()->isChecked());
@@ -590,8 +583,7 @@ private slots:
         QFETCH(QString, password);
         QFETCH(QString, message);
         TestHome home;
-        Setting setting;
-        storeProxy(setting, false);
+        storeProxy(false);
         const QMap<QString, QString> before = storedProxyKeys();
         ProxyDialog dialog;
         ProxyForm f(dialog);

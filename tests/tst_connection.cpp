@@ -1,6 +1,9 @@
+#include "QueryRows.h"
 #include "ServiceFixture.h"
+#include "ServiceXml.h"
 #include "SquidProxy.h"
 #include "TestHome.h"
+#include "UploadMultipart.h"
 #include "service/ClientInfo.h"
 #include "service/QVWConn.h"
 #include "service/ServiceStatus.h"
@@ -20,7 +23,6 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QtTest>
 
 #include <memory>
@@ -92,32 +94,23 @@ private:
     }
 };
 
-// What every test needs: a home of its own, the local service and the
-// shared cookie jar (which must outlive the connections).
+// What every test needs, made afresh before each one: a home of its own, the
+// local service and the shared cookie jar (which must outlive the
+// connections).
 struct Setup {
     TestHome home;
     ServiceFixture fixture;
     std::unique_ptr<QNetworkCookieJar> jar = std::make_unique<QNetworkCookieJar>();
 
     LocalService &service() { return fixture.service(); }
+    // The account most tests sign in with, holding `documents` documents.
+    TestAccount anna(int documents) {
+        return fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), documents);
+    }
     QList<LocalService::RecordedRequest> requests(const QString &action) {
         return service().requests(action);
     }
 };
-
-QByteArray envelope(const QString &action, const QString &elements = QString()) {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>%1</action>"
-                          "%2</request>")
-        .arg(action, elements)
-        .toUtf8();
-}
-
-QByteArray serviceReply(const QString &status, const QString &inner) {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><response><statusnumber>%1"
-                          "</statusnumber><body>%2</body></response>")
-        .arg(status, inner)
-        .toUtf8();
-}
 
 QByteArray failureReply(const QString &status, const QString &description) {
     return serviceReply(
@@ -139,12 +132,7 @@ QStringList rows(const QString &sql) {
         QSqlQuery q(database.db);
         if (!q.exec(sql))
             out << QStringLiteral("ERROR");
-        while (q.next()) {
-            QStringList columns;
-            for (int i = 0; i < q.record().count(); ++i)
-                columns << q.value(i).toString();
-            out << columns.join(QLatin1Char('|'));
-        }
+        out << joinedRows(q);
     }
     database.close();
     return out;
@@ -204,6 +192,40 @@ QString loginBody(const QString &user, const QString &password, bool force,
                "<version>1.2.1</version><platform>%5</platform></request>")
         .arg(user, password, force ? QStringLiteral("<forceLogin>1</forceLogin>") : QString(),
              codesync, ClientInfo::platform());
+}
+
+// The client's proxy settings; with a password, as user "utente", whom the
+// test proxy knows by the password "chiave".
+void useProxy(const QString &host, quint16 port, const QString &password = QString()) {
+    Setting setting;
+    setting.setValue(QStringLiteral("proxyUrl"), host);
+    setting.setValue(QStringLiteral("proxyPort"), QString::number(port));
+    if (!password.isEmpty()) {
+        setting.setValue(QStringLiteral("proxyUsername"), QStringLiteral("utente"));
+        setting.setValue(QStringLiteral("proxyPassword"), password);
+    }
+}
+
+// The signals of a synchronisation the service answers with `reply`, on a
+// connection of its own, once the first two have come.
+QStringList syncSignals(Setup &s, const QByteArray &reply) {
+    s.service().scriptReply(200, reply, QStringLiteral("syncfolder"));
+    QVWConn conn(s.jar.get(), false);
+    Recorder rec(conn);
+    conn.syncFolder();
+    // On a timeout the names so far tell what went wrong.
+    static_cast<void>(QTest::qWaitFor([&] { return rec.events.size() >= 2; }, kTimeout));
+    return rec.names();
+}
+
+// Hands `body` to the connection as the body of a synchronisation reply;
+// false when it is not XML.
+bool mirrorBody(QVWConn &conn, const QString &body) {
+    QDomDocument doc;
+    if (!doc.setContent(body))
+        return false;
+    conn.onSyncFolder(doc.documentElement());
+    return true;
 }
 
 DialogUpdate *visibleUpdateDialog() {
@@ -277,18 +299,24 @@ QString makeSelfSignedCertificate(const QString &dir) {
 class TestConnection : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<Setup> setup;
+
 private slots:
     // The test certificates are made once per process; made here, before any
     // test home moves the temporary directory, they outlive every home.
     void initTestCase() { QVERIFY(QFile::exists(ServiceFixture::caCertificatePath())); }
 
+    void init() {
+        setup = std::make_unique<Setup>();
+        QVERIFY2(setup->fixture.isRunning(), qPrintable(setup->fixture.errorString()));
+    }
+    void cleanup() { setup.reset(); }
+
     // --- replies and the status table --------------------------------------
 
     void status_loginAcceptedFillsMirrorBeforeRetry() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 3);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(3);
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         QStringList filesAtRetry;
@@ -318,10 +346,8 @@ private slots:
     }
 
     void status_loginRefused() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         conn.login(account.user, QStringLiteral("sbagliata"), true);
@@ -336,10 +362,8 @@ private slots:
     }
 
     void status_syncFolderRefreshesMirrorBeforeSuccess() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 2);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(2);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         const PreservedVersion added = s.fixture.store().preserve(
@@ -372,8 +396,7 @@ private slots:
     }
 
     void status_otherSuccessPassesBodyAndStatus() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         s.service().scriptReply(
             200,
             serviceReply(STATUS_EXHIBITOR_OK,
@@ -398,8 +421,7 @@ private slots:
     }
 
     void status_refusalCarriesDescription() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         s.service().scriptReply(
             500, failureReply(STATUS_CHANGE_PWD_KO, QStringLiteral("Password non valida")));
         QVWConn conn(s.jar.get(), false);
@@ -412,8 +434,7 @@ private slots:
     }
 
     void status_validationPassesIndentedElement() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         s.service().scriptReply(
             500,
             serviceReply(STATUS_VALIDATION_KO,
@@ -445,10 +466,8 @@ private slots:
     }
 
     void status_updateRequiredShowsDialogOnly() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         s.service().forceUpdateRequiredOnNextLogin(QStringLiteral("Serve la versione 2"));
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
@@ -473,8 +492,7 @@ private slots:
     void status_replyThatIsNotXml() {
         QFETCH(int, http);
         QFETCH(QString, signal);
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         s.service().scriptReply(http, QByteArray("Servizio in manutenzione <<"), QString(),
                                 QByteArray("text/plain"));
         QVWConn conn(s.jar.get(), false);
@@ -486,11 +504,21 @@ private slots:
         QCOMPARE(rec.last().second, QString());
     }
 
-    void status_http403IsNetworkError() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        s.service().scriptReply(403, QByteArray("<html>Forbidden</html>"), QString(),
-                                QByteArray("text/html"));
+    // An HTTP refusal and a service that is not there both end the command
+    // as a network error, with the reason for the user.
+    void status_networkErrorEndsCommand_data() {
+        QTest::addColumn<bool>("serviceStopped");
+        QTest::newRow("http 403") << false;
+        QTest::newRow("no service") << true;
+    }
+    void status_networkErrorEndsCommand() {
+        QFETCH(bool, serviceStopped);
+        Setup &s = *setup;
+        if (serviceStopped)
+            s.service().stop();
+        else
+            s.service().scriptReply(403, QByteArray("<html>Forbidden</html>"), QString(),
+                                    QByteArray("text/html"));
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         sendXml(conn, envelope(QStringLiteral("history")));
@@ -501,10 +529,8 @@ private slots:
     }
 
     void status_replyCutShortIsNetworkError() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 3);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(3);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         QVERIFY(run({QStringLiteral("DELETE FROM files")}));
@@ -518,22 +544,8 @@ private slots:
         QCOMPARE(mirror(), before);
     }
 
-    void status_noServiceIsNetworkError() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        s.service().stop();
-        QVWConn conn(s.jar.get(), false);
-        Recorder rec(conn);
-        sendXml(conn, envelope(QStringLiteral("history")));
-        QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 1, kTimeout);
-        QCOMPARE(rec.last().name, QStringLiteral("commandFailure"));
-        QCOMPARE(rec.last().second, STATUS_NETWORK_ERROR);
-        QVERIFY(!rec.last().first.isEmpty());
-    }
-
     void status_untrustedCertificateIsNetworkError() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         QTemporaryDir certDir;
         QVERIFY(!makeSelfSignedCertificate(certDir.path()).isEmpty());
         QTemporaryDir dataDir;
@@ -558,10 +570,8 @@ private slots:
     // --- session expiry and automatic login --------------------------------
 
     void session_expiryMidCommandLogsInAndResends() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         const QString codesync = conn.codeSync(account.user);
@@ -592,10 +602,8 @@ private slots:
     }
 
     void session_expiryAfterNetworkFailureEndsCommand() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         Recorder rec(conn);
@@ -615,10 +623,8 @@ private slots:
     }
 
     void session_alternatingExpiryIsBounded() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         s.service().expireEveryNthRequest(1);
@@ -640,10 +646,8 @@ private slots:
     }
 
     void session_connectionWithoutCredentialsOnlyReportsLoginFailure() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         QVWConn loginConn(s.jar.get(), false);
         QVERIFY(signIn(loginConn, account));
         QVWConn window(s.jar.get(), false);
@@ -666,10 +670,8 @@ private slots:
     }
 
     void session_logoutSilencesConnection() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         Recorder rec(conn);
@@ -692,10 +694,8 @@ private slots:
     }
     void login_bodyIsExact() {
         QFETCH(bool, force);
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         conn.login(account.user, account.password, force);
@@ -709,8 +709,7 @@ private slots:
     }
 
     void login_bothEmptyIsRefusedWithoutRequest() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         conn.login(QString(), QString(), true);
@@ -726,10 +725,8 @@ private slots:
     }
 
     void login_secondLoginAbortsFirstSilently() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         s.service().delayReply(1500, QStringLiteral("login"));
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
@@ -746,10 +743,8 @@ private slots:
     }
 
     void login_supersededCommandIsSilent() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
         Recorder rec(conn);
@@ -766,8 +761,7 @@ private slots:
     }
 
     void login_specialCharactersArriveIntact() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         const QString password = QStringLiteral("p<&>\"'%4x");
         const TestAccount account =
             s.fixture.createAccount(QStringLiteral("o'neil&co"), password, 1);
@@ -782,8 +776,7 @@ private slots:
     }
 
     void login_userNameCannotInjectElements() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         const QString crafted = QStringLiteral("x</username><forceLogin>1</forceLogin><username>y");
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
@@ -798,17 +791,11 @@ private slots:
     // --- synchronisation of the mirror ---------------------------------------
 
     void sync_replacesClassesAndMergesDocuments() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         QVERIFY(run(kPlanted));
-        s.service().scriptReply(200, serviceReply(STATUS_SYNC_FOLDER_OK, QLatin1String(kSyncBody)),
-                                QStringLiteral("syncfolder"));
-        QVWConn conn(s.jar.get(), false);
-        Recorder rec(conn);
-        conn.syncFolder();
-        QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 2, kTimeout);
-        QCOMPARE(rec.names(), QStringList({QStringLiteral("syncCategorieOK"),
-                                           QStringLiteral("commandSuccessful")}));
+        QCOMPARE(
+            syncSignals(s, serviceReply(STATUS_SYNC_FOLDER_OK, QLatin1String(kSyncBody))),
+            QStringList({QStringLiteral("syncCategorieOK"), QStringLiteral("commandSuccessful")}));
 
         QCOMPARE(rows(QStringLiteral("SELECT * FROM buckets")),
                  QStringList{QStringLiteral("P1|Profilo|100|5|MB|1000000")});
@@ -832,14 +819,12 @@ private slots:
     }
 
     void sync_missingAttributesAreEmptyText() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        QDomDocument doc;
-        QVERIFY(doc.setContent(QStringLiteral(
-            "<body><bucket id=\"B\"/><folder id=\"x\"><metadato name=\"N\"/></folder>"
-            "<file hash=\"h\"/></body>")));
+        Setup &s = *setup;
         QVWConn conn(s.jar.get(), false);
-        conn.onSyncFolder(doc.documentElement());
+        QVERIFY(mirrorBody(
+            conn, QStringLiteral(
+                      "<body><bucket id=\"B\"/><folder id=\"x\"><metadato name=\"N\"/></folder>"
+                      "<file hash=\"h\"/></body>")));
         QCOMPARE(rows(QStringLiteral("SELECT quote(description), quote(unit) FROM buckets")),
                  QStringList{QStringLiteral("''|''")});
         QCOMPARE(rows(QStringLiteral("SELECT idfolder, quote(name) FROM folders")),
@@ -851,15 +836,14 @@ private slots:
     }
 
     void sync_rowViolatingKeyIsSkipped() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        QDomDocument doc;
-        QVERIFY(doc.setContent(QStringLiteral(
-            "<body><folder id=\"1\" name=\"Prima\"/><folder id=\"1\" name=\"Doppia\"/>"
-            "<folder id=\"2\" name=\"Seconda\"/><file hash=\"h\" idfolder=\"2\"/></body>")));
+        Setup &s = *setup;
         QVWConn conn(s.jar.get(), false);
         QSignalSpy done(&conn, &QVWConn::syncCategorieOK);
-        conn.onSyncFolder(doc.documentElement());
+        QVERIFY(mirrorBody(
+            conn,
+            QStringLiteral(
+                "<body><folder id=\"1\" name=\"Prima\"/><folder id=\"1\" name=\"Doppia\"/>"
+                "<folder id=\"2\" name=\"Seconda\"/><file hash=\"h\" idfolder=\"2\"/></body>")));
         QCOMPARE(done.count(), 1);
         QCOMPARE(rows(QStringLiteral("SELECT idfolder, name FROM folders ORDER BY idfolder")),
                  QStringList({QStringLiteral("1|Prima"), QStringLiteral("2|Seconda")}));
@@ -875,16 +859,10 @@ private slots:
     }
     void sync_emptyBodyEmptiesProfilesAndClassesOnly() {
         QFETCH(QByteArray, reply);
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         QVERIFY(run(kPlanted));
-        s.service().scriptReply(200, reply, QStringLiteral("syncfolder"));
-        QVWConn conn(s.jar.get(), false);
-        Recorder rec(conn);
-        conn.syncFolder();
-        QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 2, kTimeout);
-        QCOMPARE(rec.names(), QStringList({QStringLiteral("syncCategorieOK"),
-                                           QStringLiteral("commandSuccessful")}));
+        QCOMPARE(syncSignals(s, reply), QStringList({QStringLiteral("syncCategorieOK"),
+                                                     QStringLiteral("commandSuccessful")}));
         for (const char *table : {"buckets", "policies", "folders", "metadati"})
             QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))),
                      QStringList{QStringLiteral("0")});
@@ -895,8 +873,7 @@ private slots:
     }
 
     void sync_failureInTheMiddleLeavesMirrorAsItWas() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         QVERIFY(run(kPlanted));
         // Documents come after profiles, policies and classes: a broken
         // trigger makes their insertion fail once the rest is written.
@@ -916,10 +893,8 @@ private slots:
     }
 
     void sync_clearOtherUserDataThenSecondPass() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 3);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(3);
         QVERIFY(
             run({QStringLiteral("INSERT INTO files VALUES ('mmmm', '', '', 'C:/m.pdf', 'TM', 1, "
                                 "'mario', 7, 'PM', '', 'PC2')"),
@@ -957,8 +932,7 @@ private slots:
     }
 
     void sync_codeSyncIsNewestPreservedStamp() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         QVERIFY(run({QStringLiteral("INSERT INTO files (hash, folderid, token, username, tsupdate) "
                                     "VALUES ('a', 1, 'T1', 'anna', 10)"),
                      QStringLiteral("INSERT INTO files (hash, folderid, token, username, tsupdate) "
@@ -980,8 +954,7 @@ private slots:
     // --- uploads and downloads -----------------------------------------------
 
     void transfer_uploadIsMultipartWithProgress() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         QByteArray content(300 * 1024, Qt::Uninitialized);
         for (char &c : content)
             c = char(QRandomGenerator::global()->bounded(256));
@@ -992,23 +965,9 @@ private slots:
 
         const QByteArray xml =
             envelope(QStringLiteral("uploadfile"), QStringLiteral("<hashfile>abc</hashfile>"));
-        auto *multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
-        QHttpPart xmlPart;
-        xmlPart.setHeader(QNetworkRequest::ContentTypeHeader,
-                          QStringLiteral("text/xml;charset=UTF-8"));
-        xmlPart.setHeader(QNetworkRequest::ContentDispositionHeader,
-                          QStringLiteral("form-data; name=\"xml\""));
-        xmlPart.setBody(xml);
-        QHttpPart filePart;
-        filePart.setHeader(QNetworkRequest::ContentTypeHeader,
-                           QStringLiteral("application/octet-stream"));
-        filePart.setHeader(QNetworkRequest::ContentDispositionHeader,
-                           QStringLiteral("form-data; name=\"file\"; filename=\"fattura.pdf\""));
-        auto *device = new QFile(source.fileName(), multiPart);
-        QVERIFY(device->open(QIODevice::ReadOnly));
-        filePart.setBodyDevice(device);
-        multiPart->append(xmlPart);
-        multiPart->append(filePart);
+        QHttpMultiPart *multiPart =
+            uploadMultipart(xml, source.fileName(), QStringLiteral("fattura.pdf"));
+        QVERIFY(multiPart);
         const QByteArray boundary = multiPart->boundary();
         QPointer<QHttpMultiPart> watched(multiPart);
 
@@ -1049,8 +1008,7 @@ private slots:
     }
 
     void transfer_downloadProgressOnlyAbove512Bytes() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         QVWConn conn(s.jar.get(), true);
         Recorder rec(conn);
         conn.onProgressDownload(300, 300);
@@ -1067,10 +1025,8 @@ private slots:
     }
     void transfer_downloadDeliversFile() {
         QFETCH(int, size);
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 0);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(0);
         QByteArray content(size, Qt::Uninitialized);
         for (int i = 0; i < size; ++i)
             content[i] = char('a' + i % 26);
@@ -1102,8 +1058,7 @@ private slots:
     }
 
     void transfer_downloadHttpErrorIsHandedOver() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         s.service().scriptReply(404, QByteArray("<html>Non trovato</html>"),
                                 QStringLiteral("ripristina"), QByteArray("text/html"));
         QVWConn conn(s.jar.get(), true);
@@ -1115,8 +1070,7 @@ private slots:
     }
 
     void transfer_downloadServiceErrorIsFailure() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         s.service().scriptReply(
             500, failureReply(QStringLiteral("11"), QStringLiteral("Documento sconosciuto")),
             QStringLiteral("ripristina"));
@@ -1130,10 +1084,8 @@ private slots:
     }
 
     void transfer_downloadAfterExpiryLogsInAndResends() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        Setup &s = *setup;
+        const TestAccount account = s.anna(1);
         const PreservedVersion doc = account.documents.first();
         QVWConn conn(s.jar.get(), false);
         QVERIFY(signIn(conn, account));
@@ -1163,18 +1115,12 @@ private slots:
     // --- proxy ----------------------------------------------------------------
 
     void proxy_rightCredentialsPass() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         SquidProxy squid;
         QVERIFY2(squid.start(QStringLiteral("utente"), QStringLiteral("chiave")),
                  qPrintable(squid.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
-        Setting setting;
-        setting.setValue(QStringLiteral("proxyUrl"), QStringLiteral("127.0.0.1"));
-        setting.setValue(QStringLiteral("proxyPort"), QString::number(squid.port()));
-        setting.setValue(QStringLiteral("proxyUsername"), QStringLiteral("utente"));
-        setting.setValue(QStringLiteral("proxyPassword"), QStringLiteral("chiave"));
+        const TestAccount account = s.anna(1);
+        useProxy(QStringLiteral("127.0.0.1"), squid.port(), QStringLiteral("chiave"));
         {
             QVWConn conn(s.jar.get(), false);
             QCOMPARE(conn.proxy().type(), QNetworkProxy::HttpProxy);
@@ -1192,16 +1138,11 @@ private slots:
     }
 
     void proxy_wrongCredentialsEndInFailure() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         SquidProxy squid;
         QVERIFY2(squid.start(QStringLiteral("utente"), QStringLiteral("chiave")),
                  qPrintable(squid.errorString()));
-        Setting setting;
-        setting.setValue(QStringLiteral("proxyUrl"), QStringLiteral("127.0.0.1"));
-        setting.setValue(QStringLiteral("proxyPort"), QString::number(squid.port()));
-        setting.setValue(QStringLiteral("proxyUsername"), QStringLiteral("utente"));
-        setting.setValue(QStringLiteral("proxyPassword"), QStringLiteral("sbagliata"));
+        useProxy(QStringLiteral("127.0.0.1"), squid.port(), QStringLiteral("sbagliata"));
         QVWConn conn(s.jar.get(), false);
         Recorder rec(conn);
         int asked = 0;
@@ -1220,16 +1161,13 @@ private slots:
     }
 
     void proxy_emptyHostGoesDirect() {
-        Setup s;
-        QVERIFY2(s.fixture.isRunning(), qPrintable(s.fixture.errorString()));
+        Setup &s = *setup;
         SquidProxy squid;
         QVERIFY2(squid.start(QStringLiteral("utente"), QStringLiteral("chiave")),
                  qPrintable(squid.errorString()));
-        const TestAccount account =
-            s.fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 1);
+        const TestAccount account = s.anna(1);
         Setting setting;
-        setting.setValue(QStringLiteral("proxyUrl"), QString());
-        setting.setValue(QStringLiteral("proxyPort"), QString::number(squid.port()));
+        useProxy(QString(), squid.port());
         {
             QVWConn conn(s.jar.get(), false);
             QCOMPARE(conn.proxy().type(), QNetworkProxy::NoProxy);

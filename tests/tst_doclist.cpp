@@ -1,3 +1,4 @@
+#include "QueryRows.h"
 #include "ScriptedDialogs.h"
 #include "ServiceFixture.h"
 #include "TestHome.h"
@@ -24,7 +25,6 @@
 #include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStandardItemModel>
 #include <QStyleOptionViewItem>
 #include <QTableView>
@@ -52,14 +52,7 @@ QStringList rowsOf(const QSqlDatabase &db, const FileListQuery::Statement &state
     QSqlQuery query(db);
     if (!FileListQuery::exec(query, statement))
         return {QStringLiteral("error: ") + query.lastError().text()};
-    QStringList result;
-    while (query.next()) {
-        QStringList columns;
-        for (int i = 0; i < query.record().count(); ++i)
-            columns << query.value(i).toString();
-        result << columns.join(QLatin1Char('|'));
-    }
-    return result;
+    return joinedRows(query);
 }
 
 QStringList hashesOf(const QSqlDatabase &db, const FileListQuery::Statement &statement) {

@@ -2,6 +2,7 @@
 #include "LocalService.h"
 #include "MultipartParser.h"
 #include "ServiceFixture.h"
+#include "ServiceXml.h"
 
 #include <QCryptographicHash>
 #include <QDomDocument>
@@ -42,13 +43,6 @@ struct Answer {
 
 QString sha1(const QByteArray &data) {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex());
-}
-
-QByteArray envelope(const QString &action, const QString &elements) {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>%1</action>%2"
-                          "</request>")
-        .arg(action, elements)
-        .toUtf8();
 }
 
 // A client of its own (cookie jar included) talking to the fixture.
@@ -162,6 +156,25 @@ public:
 private:
     ServiceFixture &m_fixture;
     QNetworkAccessManager m_manager;
+};
+
+// What most tests start from: the local service, the account "anna" / "pw"
+// with `documents` documents and a client signed in as her (loginStatus is
+// the status of that login; nothing is made when the service is not up).
+struct AnnaSignedIn {
+    explicit AnnaSignedIn(int documents)
+        : account(fixture.isRunning() ? fixture.createAccount(QStringLiteral("anna"),
+                                                              QStringLiteral("pw"), documents)
+                                      : TestAccount())
+        , client(fixture)
+        , loginStatus(fixture.isRunning()
+                          ? client.login(QStringLiteral("anna"), QStringLiteral("pw")).status()
+                          : QString()) {}
+
+    ServiceFixture fixture;
+    TestAccount account;
+    Client client;
+    QString loginStatus;
 };
 
 QList<QPair<int, QString>> goodValues(const TestAccount &account, int classId) {
@@ -498,14 +511,11 @@ void TestLocalService::sessionLifetimeAndForceLogin() {
 // --- synchronisation ------------------------------------------------------------------
 
 void TestLocalService::syncFolderFiltersByCodesync() {
-    ServiceFixture fixture;
-    QVERIFY(fixture.isRunning());
-    fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 5);
-    Client client(fixture);
-    QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
-             QStringLiteral("1"));
-    Answer a =
-        client.action(QStringLiteral("syncfolder"), QStringLiteral("<codesync>0.0</codesync>"));
+    AnnaSignedIn anna(5);
+    QVERIFY(anna.fixture.isRunning());
+    QCOMPARE(anna.loginStatus, QStringLiteral("1"));
+    Answer a = anna.client.action(QStringLiteral("syncfolder"),
+                                  QStringLiteral("<codesync>0.0</codesync>"));
     QCOMPARE(a.status(), QStringLiteral("5"));
     QCOMPARE(a.count(QStringLiteral("file")), 5);
     QCOMPARE(a.count(QStringLiteral("metadatoValue")), 15);
@@ -518,14 +528,14 @@ void TestLocalService::syncFolderFiltersByCodesync() {
         QVERIFY(stamp > previous);
         previous = stamp;
     }
-    a = client.action(
+    a = anna.client.action(
         QStringLiteral("syncfolder"),
         QStringLiteral("<codesync>%1</codesync>").arg(QString::number(previous, 'f', 3)));
     QCOMPARE(a.count(QStringLiteral("file")), 0);
     QCOMPARE(a.count(QStringLiteral("metadatoValue")), 0);
     QCOMPARE(a.count(QStringLiteral("bucket")), 2);
     QCOMPARE(a.count(QStringLiteral("metadato")), 6);
-    a = client.action(QStringLiteral("syncfolder"), QString());
+    a = anna.client.action(QStringLiteral("syncfolder"), QString());
     QCOMPARE(a.http, 500);
     QCOMPARE(a.status(), QStringLiteral("2"));
 }
@@ -533,31 +543,27 @@ void TestLocalService::syncFolderFiltersByCodesync() {
 // --- preservation -----------------------------------------------------------------------
 
 void TestLocalService::uploadAndSaveValues() {
-    ServiceFixture fixture;
-    QVERIFY(fixture.isRunning());
-    const TestAccount account =
-        fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 0);
-    Client client(fixture);
-    QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
-             QStringLiteral("1"));
-    const int classId = account.classIds.first();
+    AnnaSignedIn anna(0);
+    QVERIFY(anna.fixture.isRunning());
+    QCOMPARE(anna.loginStatus, QStringLiteral("1"));
+    const int classId = anna.account.classIds.first();
     QByteArray content("%PDF-1.4\r\n--boundary-like--\r\n");
     content.append(QByteArray(100000, '\x00'));
     content.append("\r\n--\r\n");
     const QString path = QStringLiteral("C:\\Users\\anna\\Fatture\\fattura 12.pdf");
 
-    Answer a = client.uploadFile(classId, path, content);
+    Answer a = anna.client.uploadFile(classId, path, content);
     QCOMPARE(a.http, 200);
     QVERIFY2(!a.status().isEmpty(), a.raw.constData());
     QCOMPARE(a.count(QStringLiteral("metadato")), 3);
     const QDomElement field = a.first(QStringLiteral("metadato"));
     QCOMPARE(field.attribute(QStringLiteral("idmetadato")).toInt(),
-             account.fieldIds.value(classId).at(0));
+             anna.account.fieldIds.value(classId).at(0));
     QCOMPARE(field.attribute(QStringLiteral("name")), QStringLiteral("Numero"));
     QCOMPARE(field.attribute(QStringLiteral("type")), QStringLiteral("1"));
     QCOMPARE(field.attribute(QStringLiteral("required")), QStringLiteral("1"));
     QCOMPARE(field.attribute(QStringLiteral("tooltip")), QStringLiteral("Numero del documento"));
-    const LocalService::RecordedRequest &logged = fixture.service().requests().last();
+    const LocalService::RecordedRequest &logged = anna.fixture.service().requests().last();
     QCOMPARE(logged.action, QStringLiteral("uploadfile"));
     QCOMPARE(logged.parts.size(), 2);
     QCOMPARE(logged.parts.at(1).name, path);
@@ -565,11 +571,11 @@ void TestLocalService::uploadAndSaveValues() {
 
     const QString hash = sha1(content);
     const qint64 usedBefore =
-        client.action(QStringLiteral("syncfolder"), QStringLiteral("<codesync>0</codesync>"))
+        anna.client.action(QStringLiteral("syncfolder"), QStringLiteral("<codesync>0</codesync>"))
             .first(QStringLiteral("bucket"))
             .attribute(QStringLiteral("used"))
             .toLongLong();
-    a = client.saveValues(classId, hash, goodValues(account, classId));
+    a = anna.client.saveValues(classId, hash, goodValues(anna.account, classId));
     QCOMPARE(a.http, 200);
     const QString token = a.first(QStringLiteral("token")).text();
     QVERIFY(!token.isEmpty());
@@ -577,7 +583,7 @@ void TestLocalService::uploadAndSaveValues() {
                                   QStringLiteral("dd/MM/yyyy hh:mm:ss"))
                 .isValid());
 
-    a = client.action(QStringLiteral("syncfolder"), QStringLiteral("<codesync>0</codesync>"));
+    a = anna.client.action(QStringLiteral("syncfolder"), QStringLiteral("<codesync>0</codesync>"));
     QCOMPARE(a.first(QStringLiteral("bucket")).attribute(QStringLiteral("used")).toLongLong(),
              usedBefore + content.size());
     const QDomElement file = a.first(QStringLiteral("file"));
@@ -593,99 +599,100 @@ void TestLocalService::uploadAndSaveValues() {
     // A second document gets another token and a later stamp; sending the
     // values again without a new upload is refused.
     const QByteArray other("secondo documento");
-    QCOMPARE(client.uploadFile(classId, QStringLiteral("C:\\b.txt"), other).http, 200);
-    const Answer second = client.saveValues(classId, sha1(other), goodValues(account, classId));
+    QCOMPARE(anna.client.uploadFile(classId, QStringLiteral("C:\\b.txt"), other).http, 200);
+    const Answer second =
+        anna.client.saveValues(classId, sha1(other), goodValues(anna.account, classId));
     QCOMPARE(second.http, 200);
     QVERIFY(second.first(QStringLiteral("token")).text() != token);
     QVERIFY(second.first(QStringLiteral("tsupdate")).text().toDouble() >
             file.attribute(QStringLiteral("tsupdate")).toDouble());
-    a = client.saveValues(classId, sha1(other), goodValues(account, classId));
+    a = anna.client.saveValues(classId, sha1(other), goodValues(anna.account, classId));
     QCOMPARE(a.http, 500);
     QCOMPARE(a.status(), QStringLiteral("15"));
     // The same bytes again in the same class are refused; in the other class they are fine.
-    a = client.uploadFile(classId, QStringLiteral("C:\\copia.txt"), other);
+    a = anna.client.uploadFile(classId, QStringLiteral("C:\\copia.txt"), other);
     QCOMPARE(a.http, 500);
     QCOMPARE(a.status(), QStringLiteral("17"));
-    QCOMPARE(client.uploadFile(account.classIds.at(1), QStringLiteral("C:\\copia.txt"), other).http,
-             200);
+    QCOMPARE(
+        anna.client.uploadFile(anna.account.classIds.at(1), QStringLiteral("C:\\copia.txt"), other)
+            .http,
+        200);
     // An empty file is a file too.
-    QCOMPARE(client.uploadFile(classId, QStringLiteral("C:\\vuoto.txt"), QByteArray()).http, 200);
-    QCOMPARE(client.saveValues(classId, sha1(QByteArray()), goodValues(account, classId)).http,
+    QCOMPARE(anna.client.uploadFile(classId, QStringLiteral("C:\\vuoto.txt"), QByteArray()).http,
              200);
+    QCOMPARE(
+        anna.client.saveValues(classId, sha1(QByteArray()), goodValues(anna.account, classId)).http,
+        200);
 }
 
 void TestLocalService::uploadRefusals() {
-    ServiceFixture fixture;
-    QVERIFY(fixture.isRunning());
-    const TestAccount account =
-        fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 1);
+    AnnaSignedIn anna(1);
+    QVERIFY(anna.fixture.isRunning());
+    QCOMPARE(anna.loginStatus, QStringLiteral("1"));
     const TestAccount other =
-        fixture.createAccount(QStringLiteral("bruno"), QStringLiteral("pw"), 1);
-    Client client(fixture);
-    QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
-             QStringLiteral("1"));
-    const int classId = account.classIds.first();
+        anna.fixture.createAccount(QStringLiteral("bruno"), QStringLiteral("pw"), 1);
+    const int classId = anna.account.classIds.first();
     const QByteArray content("contenuto");
 
-    Answer a = client.uploadFile(classId, QStringLiteral("C:\\a.txt"), content, QString(),
-                                 sha1("altro contenuto"));
+    Answer a = anna.client.uploadFile(classId, QStringLiteral("C:\\a.txt"), content, QString(),
+                                      sha1("altro contenuto"));
     QCOMPARE(a.http, 500);
     QCOMPARE(a.status(), QStringLiteral("12"));
-    a = client.uploadFile(9999, QStringLiteral("C:\\a.txt"), content);
+    a = anna.client.uploadFile(9999, QStringLiteral("C:\\a.txt"), content);
     QCOMPARE(a.status(), QStringLiteral("4"));
-    a = client.uploadFile(0, QStringLiteral("C:\\a.txt"), content);
+    a = anna.client.uploadFile(0, QStringLiteral("C:\\a.txt"), content);
     QCOMPARE(a.status(), QStringLiteral("4"));
-    a = client.uploadFile(other.classIds.first(), QStringLiteral("C:\\a.txt"), content);
+    a = anna.client.uploadFile(other.classIds.first(), QStringLiteral("C:\\a.txt"), content);
     QCOMPARE(a.status(), QStringLiteral("4"));
-    a = client.uploadFile(classId, QStringLiteral("C:\\a.txt"), content, sha1("mai conservato"));
+    a = anna.client.uploadFile(classId, QStringLiteral("C:\\a.txt"), content,
+                               sha1("mai conservato"));
     QCOMPARE(a.status(), QStringLiteral("11"));
     // The other user's document cannot be replaced either.
-    a = client.uploadFile(classId, QStringLiteral("C:\\a.txt"), content,
-                          other.documents.first().hash);
+    a = anna.client.uploadFile(classId, QStringLiteral("C:\\a.txt"), content,
+                               other.documents.first().hash);
     QCOMPARE(a.status(), QStringLiteral("11"));
     // Without the file, or as plain XML.
-    a = client.action(QStringLiteral("uploadfile"),
-                      QStringLiteral("<idfolder>%1</idfolder><last_modified>05/03/2013 10:20:30"
-                                     "</last_modified><hashfile>%2</hashfile>")
-                          .arg(classId)
-                          .arg(sha1(content)));
+    a = anna.client.action(
+        QStringLiteral("uploadfile"),
+        QStringLiteral("<idfolder>%1</idfolder><last_modified>05/03/2013 10:20:30"
+                       "</last_modified><hashfile>%2</hashfile>")
+            .arg(classId)
+            .arg(sha1(content)));
     QCOMPARE(a.status(), QStringLiteral("2"));
-    a = client.upload(envelope(QStringLiteral("uploadfile"),
-                               QStringLiteral("<idfolder>%1</idfolder><last_modified>ieri"
-                                              "</last_modified><hashfile>%2</hashfile>")
-                                   .arg(classId)
-                                   .arg(sha1(content))),
-                      QStringLiteral("C:\\a.txt"), content);
+    a = anna.client.upload(envelope(QStringLiteral("uploadfile"),
+                                    QStringLiteral("<idfolder>%1</idfolder><last_modified>ieri"
+                                                   "</last_modified><hashfile>%2</hashfile>")
+                                        .arg(classId)
+                                        .arg(sha1(content))),
+                           QStringLiteral("C:\\a.txt"), content);
     QCOMPARE(a.status(), QStringLiteral("2"));
-    a = client.upload(envelope(QStringLiteral("uploadfile"),
-                               QStringLiteral("<idfolder>%1</idfolder><last_modified>05/03/2013 "
-                                              "10:20:30</last_modified>")
-                                   .arg(classId)),
-                      QStringLiteral("C:\\a.txt"), content);
+    a = anna.client.upload(
+        envelope(QStringLiteral("uploadfile"),
+                 QStringLiteral("<idfolder>%1</idfolder><last_modified>05/03/2013 "
+                                "10:20:30</last_modified>")
+                     .arg(classId)),
+        QStringLiteral("C:\\a.txt"), content);
     QCOMPARE(a.status(), QStringLiteral("2"));
     QVERIFY(a.description().contains(QStringLiteral("hashfile")));
-    QVERIFY(fixture.store().pendingUpload(QStringLiteral("anna"), classId, sha1(content)).classId ==
-            0);
+    QVERIFY(anna.fixture.store()
+                .pendingUpload(QStringLiteral("anna"), classId, sha1(content))
+                .classId == 0);
 }
 
 void TestLocalService::saveValuesValidation() {
-    ServiceFixture fixture;
-    QVERIFY(fixture.isRunning());
-    const TestAccount account =
-        fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 0);
-    Client client(fixture);
-    QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
-             QStringLiteral("1"));
-    const int classId = account.classIds.first();
-    const QList<int> f = account.fieldIds.value(classId);
+    AnnaSignedIn anna(0);
+    QVERIFY(anna.fixture.isRunning());
+    QCOMPARE(anna.loginStatus, QStringLiteral("1"));
+    const int classId = anna.account.classIds.first();
+    const QList<int> f = anna.account.fieldIds.value(classId);
     const QByteArray content("da validare");
-    QCOMPARE(client.uploadFile(classId, QStringLiteral("C:\\v.txt"), content).http, 200);
+    QCOMPARE(anna.client.uploadFile(classId, QStringLiteral("C:\\v.txt"), content).http, 200);
 
-    Answer a = client.saveValues(classId, sha1(content),
-                                 {{f.at(0), QStringLiteral("  ")},
-                                  {f.at(1), QStringLiteral("dodici")},
-                                  {f.at(2), QStringLiteral("31/02/2013")},
-                                  {4242, QStringLiteral("x")}});
+    Answer a = anna.client.saveValues(classId, sha1(content),
+                                      {{f.at(0), QStringLiteral("  ")},
+                                       {f.at(1), QStringLiteral("dodici")},
+                                       {f.at(2), QStringLiteral("31/02/2013")},
+                                       {4242, QStringLiteral("x")}});
     QCOMPARE(a.http, 500);
     QCOMPARE(a.status(), QStringLiteral("20"));
     const QDomElement validation = a.first(QStringLiteral("validation"));
@@ -702,68 +709,67 @@ void TestLocalService::saveValuesValidation() {
     QVERIFY(messages.contains(QStringLiteral("4242")));
 
     // A required field not sent at all; an optional one may stay empty.
-    a = client.saveValues(classId, sha1(content),
-                          {{f.at(0), QStringLiteral("1/2013")}, {f.at(1), QString()}});
+    a = anna.client.saveValues(classId, sha1(content),
+                               {{f.at(0), QStringLiteral("1/2013")}, {f.at(1), QString()}});
     QCOMPARE(a.status(), QStringLiteral("20"));
     QCOMPARE(a.document.elementsByTagName(QStringLiteral("field")).size(), 1);
     QCOMPARE(a.first(QStringLiteral("field")).attribute(QStringLiteral("key")),
              QString::number(f.at(2)));
     // Dates must be whole dd/MM/yyyy.
-    a = client.saveValues(
+    a = anna.client.saveValues(
         classId, sha1(content),
         {{f.at(0), QStringLiteral("1/2013")}, {f.at(2), QStringLiteral("5/3/2013")}});
     QCOMPARE(a.status(), QStringLiteral("20"));
     // Nothing was preserved by the refusals; the upload still waits.
-    QVERIFY(
-        !fixture.store().currentVersion(QStringLiteral("anna"), classId, sha1(content)).isValid());
-    a = client.saveValues(classId, sha1(content),
-                          {{f.at(0), QStringLiteral("1/2013")},
-                           {f.at(1), QStringLiteral("-12.5")},
-                           {f.at(2), QStringLiteral("29/02/2012")}});
+    QVERIFY(!anna.fixture.store()
+                 .currentVersion(QStringLiteral("anna"), classId, sha1(content))
+                 .isValid());
+    a = anna.client.saveValues(classId, sha1(content),
+                               {{f.at(0), QStringLiteral("1/2013")},
+                                {f.at(1), QStringLiteral("-12.5")},
+                                {f.at(2), QStringLiteral("29/02/2012")}});
     QCOMPARE(a.http, 200);
-    QCOMPARE(fixture.store().valuesOf(
-                 fixture.store().currentVersion(QStringLiteral("anna"), classId, sha1(content)).id),
-             (QMap<int, QString>{{f.at(0), QStringLiteral("1/2013")},
-                                 {f.at(1), QStringLiteral("-12.5")},
-                                 {f.at(2), QStringLiteral("29/02/2012")}}));
+    QCOMPARE(
+        anna.fixture.store().valuesOf(
+            anna.fixture.store().currentVersion(QStringLiteral("anna"), classId, sha1(content)).id),
+        (QMap<int, QString>{{f.at(0), QStringLiteral("1/2013")},
+                            {f.at(1), QStringLiteral("-12.5")},
+                            {f.at(2), QStringLiteral("29/02/2012")}}));
 }
 
 void TestLocalService::saveValuesRefusals() {
-    ServiceFixture fixture;
-    QVERIFY(fixture.isRunning());
-    const TestAccount account =
-        fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 1);
-    Client client(fixture);
-    QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
-             QStringLiteral("1"));
-    const int classId = account.classIds.first();
+    AnnaSignedIn anna(1);
+    QVERIFY(anna.fixture.isRunning());
+    QCOMPARE(anna.loginStatus, QStringLiteral("1"));
+    const int classId = anna.account.classIds.first();
     const QByteArray content("valori");
     // No upload yet.
-    Answer a = client.saveValues(classId, sha1(content), goodValues(account, classId));
+    Answer a = anna.client.saveValues(classId, sha1(content), goodValues(anna.account, classId));
     QCOMPARE(a.status(), QStringLiteral("15"));
-    QCOMPARE(client.uploadFile(classId, QStringLiteral("C:\\v.txt"), content).http, 200);
+    QCOMPARE(anna.client.uploadFile(classId, QStringLiteral("C:\\v.txt"), content).http, 200);
     // Uploaded for another class.
-    a = client.saveValues(account.classIds.at(1), sha1(content), goodValues(account, classId));
+    a = anna.client.saveValues(anna.account.classIds.at(1), sha1(content),
+                               goodValues(anna.account, classId));
     QCOMPARE(a.status(), QStringLiteral("15"));
-    a = client.saveValues(777, sha1(content), goodValues(account, classId));
+    a = anna.client.saveValues(777, sha1(content), goodValues(anna.account, classId));
     QCOMPARE(a.status(), QStringLiteral("4"));
     // A new upload is not a replacement.
-    a = client.saveValues(classId, sha1(content), goodValues(account, classId),
-                          account.documents.first().hash);
+    a = anna.client.saveValues(classId, sha1(content), goodValues(anna.account, classId),
+                               anna.account.documents.first().hash);
     QCOMPARE(a.status(), QStringLiteral("15"));
-    a = client.action(
+    a = anna.client.action(
         QStringLiteral("savevaluemetadati"),
         QStringLiteral("<hash>%1</hash><folderid>%2</folderid>").arg(sha1(content)).arg(classId));
     QCOMPARE(a.status(), QStringLiteral("2"));
-    a = client.action(
+    a = anna.client.action(
         QStringLiteral("savevaluemetadati"),
         QStringLiteral("<hash>XYZ</hash><folderid>%1</folderid><computername/>").arg(classId));
     QCOMPARE(a.status(), QStringLiteral("2"));
-    a = client.action(QStringLiteral("savevaluemetadati"),
-                      QStringLiteral("<hash>%1</hash><folderid>%2</folderid><computername/>"
-                                     "<metadato value=\"x\"/>")
-                          .arg(sha1(content))
-                          .arg(classId));
+    a = anna.client.action(QStringLiteral("savevaluemetadati"),
+                           QStringLiteral("<hash>%1</hash><folderid>%2</folderid><computername/>"
+                                          "<metadato value=\"x\"/>")
+                               .arg(sha1(content))
+                               .arg(classId));
     QCOMPARE(a.status(), QStringLiteral("2"));
 }
 
@@ -873,78 +879,74 @@ void TestLocalService::replacementKeepsHistory() {
 // --- retrieval ---------------------------------------------------------------------------
 
 void TestLocalService::historyExhibitorAndRestore() {
-    ServiceFixture fixture;
-    QVERIFY(fixture.isRunning());
-    const TestAccount account =
-        fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 2);
+    AnnaSignedIn anna(2);
+    QVERIFY(anna.fixture.isRunning());
+    QCOMPARE(anna.loginStatus, QStringLiteral("1"));
     const TestAccount other =
-        fixture.createAccount(QStringLiteral("bruno"), QStringLiteral("pw"), 1);
-    const PreservedVersion doc = account.documents.first();
-    Client client(fixture);
-    QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
-             QStringLiteral("1"));
+        anna.fixture.createAccount(QStringLiteral("bruno"), QStringLiteral("pw"), 1);
+    const PreservedVersion doc = anna.account.documents.first();
 
-    Answer a = client.action(
+    Answer a = anna.client.action(
         QStringLiteral("history"),
         QStringLiteral("<hash>%1</hash><folderid>%2</folderid>").arg(doc.hash).arg(doc.classId));
     QCOMPARE(a.status(), QStringLiteral("29"));
     QCOMPARE(a.count(QStringLiteral("file")), 1);
     QCOMPARE(a.first(QStringLiteral("file")).attribute(QStringLiteral("tsfiles")), doc.tsconserve);
-    a = client.action(QStringLiteral("history"),
-                      QStringLiteral("<hash>%1</hash><folderid>%2</folderid>")
-                          .arg(doc.hash)
-                          .arg(account.classIds.at(1)));
+    a = anna.client.action(QStringLiteral("history"),
+                           QStringLiteral("<hash>%1</hash><folderid>%2</folderid>")
+                               .arg(doc.hash)
+                               .arg(anna.account.classIds.at(1)));
     QCOMPARE(a.http, 500);
     QCOMPARE(a.status(), QStringLiteral("11"));
-    a = client.action(QStringLiteral("history"),
-                      QStringLiteral("<hash>%1</hash><folderid>%2</folderid>")
-                          .arg(other.documents.first().hash)
-                          .arg(other.documents.first().classId));
+    a = anna.client.action(QStringLiteral("history"),
+                           QStringLiteral("<hash>%1</hash><folderid>%2</folderid>")
+                               .arg(other.documents.first().hash)
+                               .arg(other.documents.first().classId));
     QCOMPARE(a.status(), QStringLiteral("4"));
 
-    a = client.action(QStringLiteral("getexhibitorconfig"),
-                      QStringLiteral("<token>%1</token>").arg(doc.token));
+    a = anna.client.action(QStringLiteral("getexhibitorconfig"),
+                           QStringLiteral("<token>%1</token>").arg(doc.token));
     QCOMPARE(a.http, 200);
     QCOMPARE(a.status(), QStringLiteral("40"));
     const QString code = a.first(QStringLiteral("exhibitor"))
                              .firstChildElement(QStringLiteral("unique_code"))
                              .attribute(QStringLiteral("value"));
     QVERIFY(!code.isEmpty());
-    Answer page = client.get(QStringLiteral("/vazedo/Exhibitor?unique_code=") + code);
+    Answer page = anna.client.get(QStringLiteral("/vazedo/Exhibitor?unique_code=") + code);
     QCOMPARE(page.http, 200);
     QVERIFY(page.raw.contains(doc.token.toUtf8()));
-    page = client.get(QStringLiteral("/vazedo/Exhibitor?unique_code=nonesiste"));
+    page = anna.client.get(QStringLiteral("/vazedo/Exhibitor?unique_code=nonesiste"));
     QCOMPARE(page.http, 404);
     for (const QString &token : {other.documents.first().token, QStringLiteral("QLFALSO")}) {
-        a = client.action(QStringLiteral("getexhibitorconfig"),
-                          QStringLiteral("<token>%1</token>").arg(token));
+        a = anna.client.action(QStringLiteral("getexhibitorconfig"),
+                               QStringLiteral("<token>%1</token>").arg(token));
         QCOMPARE(a.http, 500);
         QCOMPARE(a.status(), QStringLiteral("11"));
     }
 
-    a = client.action(
+    a = anna.client.action(
         QStringLiteral("ripristina"),
         QStringLiteral("<hash>%1</hash><folderid>%2</folderid>").arg(doc.hash).arg(doc.classId));
     QCOMPARE(a.http, 200);
     QCOMPARE(sha1(a.raw), doc.hash);
-    a = client.action(
+    a = anna.client.action(
         QStringLiteral("ripristina"),
         QStringLiteral("<hash>%1</hash><folderid>%2</folderid>").arg(sha1("x")).arg(doc.classId));
     QCOMPARE(a.http, 500);
     QCOMPARE(a.status(), QStringLiteral("11"));
-    a = client.action(QStringLiteral("ripristina"),
-                      QStringLiteral("<hash>%1</hash><folderid>%2</folderid>")
-                          .arg(other.documents.first().hash)
-                          .arg(other.documents.first().classId));
+    a = anna.client.action(QStringLiteral("ripristina"),
+                           QStringLiteral("<hash>%1</hash><folderid>%2</folderid>")
+                               .arg(other.documents.first().hash)
+                               .arg(other.documents.first().classId));
     QCOMPARE(a.http, 500);
     QVERIFY(!a.status().isEmpty());
     // Damaged stored bytes are never handed out as the document.
-    QFile stored(QDir(fixture.dataDir())
+    QFile stored(QDir(anna.fixture.dataDir())
                      .filePath(QStringLiteral("contents/%1/%2").arg(doc.hash.left(2), doc.hash)));
     QVERIFY(stored.open(QIODevice::Append));
     stored.write("x");
     stored.close();
-    a = client.action(
+    a = anna.client.action(
         QStringLiteral("ripristina"),
         QStringLiteral("<hash>%1</hash><folderid>%2</folderid>").arg(doc.hash).arg(doc.classId));
     QCOMPARE(a.http, 500);
@@ -1012,12 +1014,9 @@ void TestLocalService::webPagesAndInstaller() {
 }
 
 void TestLocalService::malformedRequests() {
-    ServiceFixture fixture;
-    QVERIFY(fixture.isRunning());
-    fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 0);
-    Client client(fixture);
-    QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
-             QStringLiteral("1"));
+    AnnaSignedIn anna(0);
+    QVERIFY(anna.fixture.isRunning());
+    QCOMPARE(anna.loginStatus, QStringLiteral("1"));
     const QList<QByteArray> bodies = {
         QByteArray(),
         "non xml",
@@ -1026,17 +1025,17 @@ void TestLocalService::malformedRequests() {
         "<?xml version=\"1.0\"?><request><codesync>0</codesync></request>",
         QByteArray("<request><action>login</action>\xff\xfe</request>")};
     for (const QByteArray &body : bodies) {
-        const Answer a = client.post(body);
+        const Answer a = anna.client.post(body);
         QCOMPARE(a.http, 500);
         QCOMPARE(a.status(), QStringLiteral("2"));
         QVERIFY(!a.description().isEmpty());
     }
-    Answer a = client.action(QStringLiteral("cancellatutto"));
+    Answer a = anna.client.action(QStringLiteral("cancellatutto"));
     QCOMPARE(a.http, 500);
     QCOMPARE(a.status(), QStringLiteral("3"));
 
     // Multipart without the xml part, with three parts, or cut short.
-    QNetworkRequest request(fixture.restUrl());
+    QNetworkRequest request(anna.fixture.restUrl());
     request.setHeader(QNetworkRequest::ContentTypeHeader,
                       QByteArrayLiteral("multipart/form-data; boundary=zz"));
     const QList<QByteArray> multiparts = {
@@ -1046,134 +1045,133 @@ void TestLocalService::malformedRequests() {
         "--zz\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\n2\r\n--zz--\r\n",
         "--zz\r\nContent-Disposition: form-data; name=\"xml\"\r\n\r\n<request>"};
     for (const QByteArray &body : multiparts) {
-        a = client.wait(client.manager().post(request, body));
+        a = anna.client.wait(anna.client.manager().post(request, body));
         QCOMPARE(a.http, 500);
         QCOMPARE(a.status(), QStringLiteral("2"));
     }
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("multipart/form-data"));
-    a = client.wait(client.manager().post(request, multiparts.first()));
+    a = anna.client.wait(anna.client.manager().post(request, multiparts.first()));
     QCOMPARE(a.status(), QStringLiteral("2"));
     // Still serving afterwards.
-    QCOMPARE(client.action(QStringLiteral("syncfolder"), QStringLiteral("<codesync>0</codesync>"))
-                 .status(),
-             QStringLiteral("5"));
+    QCOMPARE(
+        anna.client.action(QStringLiteral("syncfolder"), QStringLiteral("<codesync>0</codesync>"))
+            .status(),
+        QStringLiteral("5"));
 }
 
 // --- persistence, hooks, data sets ---------------------------------------------------------------
 
 void TestLocalService::stateSurvivesRestart() {
-    ServiceFixture fixture;
-    QVERIFY(fixture.isRunning());
-    const TestAccount account =
-        fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 2);
-    const int classId = account.classIds.first();
-    Client client(fixture);
-    QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
-             QStringLiteral("1"));
+    AnnaSignedIn anna(2);
+    QVERIFY(anna.fixture.isRunning());
+    QCOMPARE(anna.loginStatus, QStringLiteral("1"));
+    const int classId = anna.account.classIds.first();
     const QByteArray content("conservato prima del riavvio");
-    QCOMPARE(client.uploadFile(classId, QStringLiteral("C:\\r.txt"), content).http, 200);
-    const QString token = client.saveValues(classId, sha1(content), goodValues(account, classId))
-                              .first(QStringLiteral("token"))
-                              .text();
+    QCOMPARE(anna.client.uploadFile(classId, QStringLiteral("C:\\r.txt"), content).http, 200);
+    const QString token =
+        anna.client.saveValues(classId, sha1(content), goodValues(anna.account, classId))
+            .first(QStringLiteral("token"))
+            .text();
     const QByteArray pending("caricato ma non ancora conservato");
-    QCOMPARE(client.uploadFile(classId, QStringLiteral("C:\\p.txt"), pending).http, 200);
-    const quint16 port = fixture.service().port();
+    QCOMPARE(anna.client.uploadFile(classId, QStringLiteral("C:\\p.txt"), pending).http, 200);
+    const quint16 port = anna.fixture.service().port();
 
-    QVERIFY2(fixture.restart(), qPrintable(fixture.errorString()));
-    QCOMPARE(fixture.service().port(), port);
+    QVERIFY2(anna.fixture.restart(), qPrintable(anna.fixture.errorString()));
+    QCOMPARE(anna.fixture.service().port(), port);
     // Sessions do not survive; everything else does.
-    QCOMPARE(client.action(QStringLiteral("syncfolder"), QStringLiteral("<codesync>0</codesync>"))
-                 .status(),
-             QStringLiteral("19"));
-    const Answer a = client.login(QStringLiteral("anna"), QStringLiteral("pw"));
+    QCOMPARE(
+        anna.client.action(QStringLiteral("syncfolder"), QStringLiteral("<codesync>0</codesync>"))
+            .status(),
+        QStringLiteral("19"));
+    const Answer a = anna.client.login(QStringLiteral("anna"), QStringLiteral("pw"));
     QCOMPARE(a.status(), QStringLiteral("1"));
     QCOMPARE(a.count(QStringLiteral("file")), 3);
     QCOMPARE(a.count(QStringLiteral("metadatoValue")), 9);
     QVERIFY(a.raw.contains(token.toUtf8()));
-    const Answer restored = client.action(
+    const Answer restored = anna.client.action(
         QStringLiteral("ripristina"),
         QStringLiteral("<hash>%1</hash><folderid>%2</folderid>").arg(sha1(content)).arg(classId));
     QCOMPARE(restored.raw, content);
-    QCOMPARE(client.saveValues(classId, sha1(pending), goodValues(account, classId)).http, 200);
+    QCOMPARE(anna.client.saveValues(classId, sha1(pending), goodValues(anna.account, classId)).http,
+             200);
     // Stamps keep increasing over the restart.
-    QVERIFY(
-        fixture.store().currentVersion(QStringLiteral("anna"), classId, sha1(pending)).tsupdate >
-        fixture.store().currentVersion(QStringLiteral("anna"), classId, sha1(content)).tsupdate);
+    QVERIFY(anna.fixture.store()
+                .currentVersion(QStringLiteral("anna"), classId, sha1(pending))
+                .tsupdate > anna.fixture.store()
+                                .currentVersion(QStringLiteral("anna"), classId, sha1(content))
+                                .tsupdate);
 }
 
 void TestLocalService::scriptedRepliesAndFaults() {
-    ServiceFixture fixture;
-    QVERIFY(fixture.isRunning());
-    fixture.createAccount(QStringLiteral("anna"), QStringLiteral("pw"), 1);
-    LocalService &service = fixture.service();
-    Client client(fixture);
-    QCOMPARE(client.login(QStringLiteral("anna"), QStringLiteral("pw")).status(),
-             QStringLiteral("1"));
+    AnnaSignedIn anna(1);
+    QVERIFY(anna.fixture.isRunning());
+    QCOMPARE(anna.loginStatus, QStringLiteral("1"));
+    LocalService &service = anna.fixture.service();
     const QString sync = QStringLiteral("<codesync>0</codesync>");
 
     // Scripted replies, consumed in order and by action.
     service.scriptReply(403, "<html>vietato</html>", QString(), "text/html");
     service.scriptReply(200, "questo non è XML", QStringLiteral("syncfolder"));
-    Answer a = client.action(QStringLiteral("history"));
+    Answer a = anna.client.action(QStringLiteral("history"));
     QCOMPARE(a.http, 403);
     QCOMPARE(a.raw, QByteArray("<html>vietato</html>"));
     QCOMPARE(service.requests().last().httpStatus, 403);
-    QCOMPARE(client.action(QStringLiteral("history")).status(),
+    QCOMPARE(anna.client.action(QStringLiteral("history")).status(),
              QStringLiteral("2")); // normal again
-    a = client.action(QStringLiteral("syncfolder"), sync);
+    a = anna.client.action(QStringLiteral("syncfolder"), sync);
     QCOMPARE(a.http, 200);
     QCOMPARE(a.raw, QByteArray("questo non è XML"));
-    QCOMPARE(client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
+    QCOMPARE(anna.client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
 
     // A delayed reply is pending while the event loop runs.
     service.delayReply(300, QStringLiteral("syncfolder"));
-    QNetworkReply *reply = client.send(envelope(QStringLiteral("syncfolder"), sync));
+    QNetworkReply *reply = anna.client.send(envelope(QStringLiteral("syncfolder"), sync));
     const int before = service.requests().size();
     QTRY_COMPARE_WITH_TIMEOUT(service.requests().size(), before + 1, 30000);
     QCOMPARE(service.requests().last().httpStatus, 0);
     QVERIFY(!reply->isFinished());
     QSignalSpy handled(&service, &LocalService::requestHandled);
-    a = client.wait(reply);
+    a = anna.client.wait(reply);
     QCOMPARE(a.status(), QStringLiteral("5"));
     QCOMPARE(handled.size(), 1);
     QCOMPARE(service.requests().last().httpStatus, 200);
 
     // A client that gives up during a delay does not upset the service.
     service.delayReply(200);
-    reply = client.send(envelope(QStringLiteral("syncfolder"), sync));
+    reply = anna.client.send(envelope(QStringLiteral("syncfolder"), sync));
     QTRY_COMPARE_WITH_TIMEOUT(service.requests().size(), before + 2, 30000);
     reply->abort();
     reply->deleteLater();
     QTRY_COMPARE_WITH_TIMEOUT(handled.size(), 1, 30000);
     QTest::qWait(400); // let the held reply's moment pass with the socket gone
-    QCOMPARE(client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
+    QCOMPARE(anna.client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
 
     // Dropped connections.
     service.injectFault(LocalService::Fault::CloseMidReply, QStringLiteral("syncfolder"));
-    a = client.action(QStringLiteral("syncfolder"), sync);
+    a = anna.client.action(QStringLiteral("syncfolder"), sync);
     QVERIFY(a.error != QNetworkReply::NoError);
     QCOMPARE(service.requests().last().httpStatus, 0);
     // The client library resends a request dropped before any byte; a fault
     // that outlasts its resends reaches the client.
     const int logged = service.requests().size();
     service.injectFault(LocalService::Fault::CloseBeforeReply, QStringLiteral("syncfolder"));
-    QCOMPARE(client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
+    QCOMPARE(anna.client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
     QVERIFY(service.requests().size() >= logged + 2);
     QCOMPARE(service.requests().at(logged).httpStatus, 0);
     service.injectFault(LocalService::Fault::CloseBeforeReply, QStringLiteral("syncfolder"), 3);
-    a = client.action(QStringLiteral("syncfolder"), sync);
+    a = anna.client.action(QStringLiteral("syncfolder"), sync);
     QVERIFY(a.error != QNetworkReply::NoError);
     QCOMPARE(a.http, 0);
     service.clearScript();
-    QCOMPARE(client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
+    QCOMPARE(anna.client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
 
     // clearScript forgets what was not used; clearRequests empties the log.
     service.scriptReply(500, "x", QStringLiteral("syncfolder"));
     service.clearScript();
-    QCOMPARE(client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
+    QCOMPARE(anna.client.action(QStringLiteral("syncfolder"), sync).status(), QStringLiteral("5"));
     service.clearRequests();
     QVERIFY(service.requests().isEmpty());
-    client.action(QStringLiteral("syncfolder"), sync);
+    anna.client.action(QStringLiteral("syncfolder"), sync);
     QCOMPARE(service.requests(QStringLiteral("syncfolder")).size(), 1);
     QCOMPARE(service.requests().first().header("CONTENT-TYPE"),
              QByteArray("text/xml;charset=UTF-8"));

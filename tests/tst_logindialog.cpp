@@ -1,6 +1,7 @@
 #include "RecordedUrls.h"
 #include "ScriptedDialogs.h"
 #include "ServiceFixture.h"
+#include "ServiceXml.h"
 #include "TestHome.h"
 #include "TrayOverride.h"
 #include "account/ProxyDialog.h"
@@ -150,13 +151,6 @@ struct Setup {
         return QTest::qWaitFor([&] { return loginOK->count() > before; }, kTimeout);
     }
 };
-
-QByteArray serviceReply(const QString &status, const QString &inner) {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><response><statusnumber>%1"
-                          "</statusnumber><body>%2</body></response>")
-        .arg(status, inner)
-        .toUtf8();
-}
 
 } // namespace
 

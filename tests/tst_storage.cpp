@@ -1,3 +1,4 @@
+#include "QueryRows.h"
 #include "TestHome.h"
 #include "storage/Database.h"
 #include "storage/Setting.h"
@@ -5,7 +6,6 @@
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -62,14 +62,7 @@ QStringList rows(const QSqlDatabase &db, const QString &sql) {
     QSqlQuery query(db);
     if (!query.exec(sql))
         return {QStringLiteral("error: ") + query.lastError().text()};
-    QStringList result;
-    while (query.next()) {
-        QStringList columns;
-        for (int i = 0; i < query.record().count(); ++i)
-            columns << query.value(i).toString();
-        result << columns.join(QLatin1Char('|'));
-    }
-    return result;
+    return joinedRows(query);
 }
 
 bool exec(const QSqlDatabase &db, const QString &sql) {

@@ -364,17 +364,29 @@ ServiceReply ServiceActions::saveValues(const ActionRequest &request, bool repla
     return writer.finish();
 }
 
-ServiceReply ServiceActions::history(const ActionRequest &request) {
+PreservedVersion ServiceActions::namedVersion(const ActionRequest &request, ServiceReply *refusal) {
     Inputs in(request.root);
     const QString hash = in.fingerprint(QStringLiteral("hash"));
     const int classId = in.number(QStringLiteral("folderid"));
-    if (!in.ok())
-        return in.refusal();
-    if (!m_store.classOf(request.user, classId).isValid())
-        return unknownClass(classId);
+    if (!in.ok()) {
+        *refusal = in.refusal();
+        return {};
+    }
+    if (!m_store.classOf(request.user, classId).isValid()) {
+        *refusal = unknownClass(classId);
+        return {};
+    }
     const PreservedVersion version = m_store.latestVersion(request.user, classId, hash);
     if (!version.isValid())
-        return unknownDocument();
+        *refusal = unknownDocument();
+    return version;
+}
+
+ServiceReply ServiceActions::history(const ActionRequest &request) {
+    ServiceReply refusal;
+    const PreservedVersion version = namedVersion(request, &refusal);
+    if (!version.isValid())
+        return refusal;
     ReplyWriter writer(ServiceStatus::HistoryOk, QStringLiteral("Storia del documento"));
     QXmlStreamWriter &xml = writer.xml();
     for (const PreservedVersion &v : m_store.documentHistory(version.documentId)) {
@@ -409,17 +421,12 @@ ServiceReply ServiceActions::exhibitorConfig(const ActionRequest &request) {
 }
 
 ServiceReply ServiceActions::restore(const ActionRequest &request) {
-    Inputs in(request.root);
-    const QString hash = in.fingerprint(QStringLiteral("hash"));
-    const int classId = in.number(QStringLiteral("folderid"));
-    if (!in.ok())
-        return in.refusal();
-    if (!m_store.classOf(request.user, classId).isValid())
-        return unknownClass(classId);
-    if (!m_store.latestVersion(request.user, classId, hash).isValid())
-        return unknownDocument();
+    ServiceReply refusal;
+    const PreservedVersion version = namedVersion(request, &refusal);
+    if (!version.isValid())
+        return refusal;
     ServiceReply reply;
-    if (!m_store.readContent(hash, &reply.body))
+    if (!m_store.readContent(version.hash, &reply.body))
         return storeFailure(m_store);
     reply.contentType = QByteArrayLiteral("application/octet-stream");
     return reply;

@@ -8,6 +8,7 @@
 
 class ServiceStore;
 struct MultipartPart;
+struct PreservedVersion;
 
 // One RestService request, already taken apart by the transport.
 struct ActionRequest {
@@ -35,6 +36,9 @@ private:
     ServiceReply syncFolder(const ActionRequest &request);
     ServiceReply upload(const ActionRequest &request, bool replace);
     ServiceReply saveValues(const ActionRequest &request, bool replace);
+    // The version a request names by its hash and class; an invalid one,
+    // with the reply that refuses the request in `refusal`, when there is none.
+    PreservedVersion namedVersion(const ActionRequest &request, ServiceReply *refusal);
     ServiceReply history(const ActionRequest &request);
     ServiceReply exhibitorConfig(const ActionRequest &request);
     ServiceReply restore(const ActionRequest &request);

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QSqlQuery>
+#include <QStringList>
+
+// The rows an executed query has left to give, each with its columns joined
+// by "|": a whole result compares in one QCOMPARE.
+QStringList joinedRows(QSqlQuery &query);
