@@ -1,4 +1,6 @@
+#include "QueryRows.h"
 #include "ServiceFixture.h"
+#include "ServiceXml.h"
 #include "TestHome.h"
 #include "service/DomWalk.h"
 #include "service/MirrorSync.h"
@@ -11,7 +13,6 @@
 #include <QNetworkCookieJar>
 #include <QSignalSpy>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QtTest>
 
 namespace {
@@ -24,22 +25,17 @@ QStringList rows(const QString &sql) {
         QSqlQuery q(database.db);
         if (!q.exec(sql))
             out << QStringLiteral("ERROR");
-        while (q.next()) {
-            QStringList columns;
-            for (int i = 0; i < q.record().count(); ++i)
-                columns << q.value(i).toString();
-            out << columns.join(QLatin1Char('|'));
-        }
+        out << joinedRows(q);
     }
     database.close();
     return out;
 }
 
-// A synchronisation body of `documents` documents numbered from `first`, each
+// The content of a synchronisation body: `documents` documents numbered from `first`, each
 // with `values` field values; `tag` goes into every text, so that a body
 // sent again with another tag replaces the texts of the same rows.
 QString body(int first, int documents, int values, const QString &user, const QString &tag) {
-    QString xml = QStringLiteral("<body><bucket id=\"B1\"/><folder id=\"1\" name=\"Fatture\" "
+    QString xml = QStringLiteral("<bucket id=\"B1\"/><folder id=\"1\" name=\"Fatture\" "
                                  "idbuckets=\"B1\"><metadato idmetadato=\"1\" idfolder=\"1\"/>"
                                  "</folder>");
     for (int d = first; d < first + documents; ++d) {
@@ -53,12 +49,12 @@ QString body(int first, int documents, int values, const QString &user, const QS
                        .arg(QString::number(v), hash, tag);
         xml += QStringLiteral("</file>");
     }
-    return xml + QStringLiteral("</body>");
+    return xml;
 }
 
-bool apply(const QString &xml) {
+bool apply(const QString &inner) {
     QDomDocument document;
-    if (!document.setContent(xml))
+    if (!document.setContent(QStringLiteral("<body>") + inner + QStringLiteral("</body>")))
         return false;
     MirrorSync mirror;
     return mirror.apply(document.documentElement());
@@ -112,13 +108,6 @@ QStringList mirror() {
     return out;
 }
 
-QByteArray reply(const QString &body) {
-    return (QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<response>\n  "
-                           "<statusnumber>5</statusnumber>\n  ") +
-            body + QStringLiteral("\n</response>\n"))
-        .toUtf8();
-}
-
 // A tree as text, elements with their attributes and the texts that are not
 // mere spacing, leaving out the elements named in `omit`.
 QString outline(const QDomNode &root, const QStringList &omit = {}) {
@@ -157,7 +146,7 @@ QString outline(const QDomNode &root, const QStringList &omit = {}) {
 }
 
 const char *const kEdgeBody =
-    "<body><bucket id=\"B1\" description=\"Profilo &amp; co &lt;1&gt; &quot;q&quot;\" "
+    "<bucket id=\"B1\" description=\"Profilo &amp; co &lt;1&gt; &quot;q&quot;\" "
     "quota=\"100\"/><policie policie=\"P1\" idbucket=\"B1\"/>"
     "<!-- a comment --><folder id=\"1\" name=\"Fatture\" idbuckets=\"B1\">"
     "<metadato idmetadato=\"11\" idfolder=\"1\" name=\"Numero\" type=\"2\"/>"
@@ -171,7 +160,7 @@ const char *const kEdgeBody =
     "vero\"/>\n</file><file hash=\"aaaa\" idfolder=\"1\" token=\"T2\"/>"
     "<file hash=\"bbbb\" idfolder=\"2\"><metadatoValue key=\"12\" hash=\"bbbb\"/></file>"
     "<metadatoValue key=\"x\" value=\"sciolto\"/><x:file xmlns:x=\"urn:x\" hash=\"zz\"/>"
-    "<statusdescription>ok</statusdescription><body><file hash=\"cccc\"/></body></body>";
+    "<statusdescription>ok</statusdescription><body><file hash=\"cccc\"/></body>";
 
 } // namespace
 
@@ -214,11 +203,13 @@ private slots:
     // tree leaves.
     void streamedReplyWritesWhatItsTreeWrites_data() {
         QTest::addColumn<QByteArray>("data");
-        QTest::newRow("edge cases") << reply(QLatin1String(kEdgeBody));
-        QTest::newRow("empty body") << reply(QStringLiteral("<body/>"));
-        QTest::newRow("no body") << reply(QString());
-        QTest::newRow("large") << reply(
-            body(0, 800, 8, QStringLiteral("anna"), QStringLiteral("zzq")));
+        const QString ok = QStringLiteral("5");
+        QTest::newRow("edge cases") << serviceReply(ok, QLatin1String(kEdgeBody));
+        QTest::newRow("empty body") << serviceReply(ok, QString());
+        QTest::newRow("no body") << QByteArray("<response>\n  <statusnumber>5</statusnumber>\n"
+                                               "</response>\n");
+        QTest::newRow("large") << serviceReply(
+            ok, body(0, 800, 8, QStringLiteral("anna"), QStringLiteral("zzq")));
     }
     void streamedReplyWritesWhatItsTreeWrites() {
         QFETCH(QByteArray, data);
@@ -242,7 +233,8 @@ private slots:
     }
 
     void envelopeLeavesOutOnlyTheBodysDocumentsAndValues() {
-        const QByteArray data = reply(QLatin1String(kEdgeBody)) + QByteArray("<!-- after -->");
+        const QByteArray data =
+            serviceReply(QStringLiteral("5"), QLatin1String(kEdgeBody)) + "\n<!-- after -->";
         const QByteArray envelope = ReplyEnvelope::strip(data);
         QVERIFY(!envelope.isNull());
         QVERIFY(envelope.size() < data.size());
@@ -274,7 +266,7 @@ private slots:
         QTest::newRow("not xml") << QByteArray("<html><body><file></body>");
         QTest::newRow("plain text") << QByteArray("Service Unavailable");
         QTest::newRow("nothing to leave out")
-            << reply(QStringLiteral("<body><folder id=\"1\"/></body>"));
+            << serviceReply(QStringLiteral("5"), QStringLiteral("<folder id=\"1\"/>"));
         QTest::newRow("latin-1") << QByteArray("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
                                                "<r><body><file/></body></r>");
         QTest::newRow("bad utf-8") << QByteArray("<r><body><file v=\"\xff\"/></body></r>");
