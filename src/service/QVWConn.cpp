@@ -64,8 +64,7 @@ void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow) {
 struct QVWConn::Answer {
     explicit Answer(QNetworkReply *reply)
         : bytes(reply->readAll()) {
-        // Parsed from the bytes as they came: the service writes UTF-8, and a
-        // large reply is not held twice, once as bytes and once as text. The
+        // Parsed from the bytes as they came: the service writes UTF-8. The
         // tree leaves out the documents and values; the mirror reads them
         // from `bytes`.
         const QByteArray envelope = ReplyEnvelope::strip(bytes);
@@ -184,6 +183,8 @@ void QVWConn::logout() {
     m_password.clear();
     m_pendingUsername.clear();
     m_pendingPassword.clear();
+    m_syncBody = QDomElement();
+    m_syncReply.clear();
     endInFlight(Qt::DirectConnection);
     disconnect(this, nullptr, nullptr, nullptr);
 }
