@@ -6,6 +6,7 @@
 #include "service/ClientInfo.h"
 #include "service/MirrorSync.h"
 #include "service/QVWConn.h"
+#include "service/ReplyEnvelope.h"
 #include "storage/Database.h"
 #include "storage/Setting.h"
 
@@ -230,8 +231,9 @@ int main(int argc, char *argv[]) {
                 .toUtf8();
     }
 
-    // 2. Where the time goes: the same reply parsed, then written into a new
-    // mirror, each timed alone.
+    // 2. Where the time goes, each timed alone on the same reply: the tree
+    // of its envelope (what the receivers get), then the mirror written while
+    // the whole reply is parsed.
     QElapsedTimer fetchTimer;
     fetchTimer.start();
     const QByteArray reply = fetchLoginReply(service.url(), loginBody);
@@ -243,15 +245,14 @@ int main(int argc, char *argv[]) {
         QElapsedTimer timer;
         timer.start();
         QDomDocument document;
-        document.setContent(reply);
+        if (!document.setContent(ReplyEnvelope::strip(reply)))
+            die(QStringLiteral("the reply has no envelope"));
         parseSeconds = timer.nsecsElapsed() / 1e9;
-        const QDomElement body =
-            document.documentElement().firstChildElement(QStringLiteral("body"));
         MirrorSync mirror;
         Database().open(); // the schema is made before the clock starts
         timer.restart();
-        if (!mirror.apply(body))
-            die(QStringLiteral("the mirror refused the body"));
+        if (!mirror.applyReply(reply))
+            die(QStringLiteral("the mirror refused the reply"));
         insertSeconds = timer.nsecsElapsed() / 1e9;
     }
 
@@ -269,9 +270,9 @@ int main(int argc, char *argv[]) {
     std::printf("sync: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", seconds, sqliteSeconds,
                 seconds / sqliteSeconds);
     std::printf("sync-peak-rss: %.0f MB (limit: 1536 MB, ratio %.2f)\n", peakMb, peakMb / 1536.0);
-    std::printf("sync-parse: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", parseSeconds, sqliteSeconds,
-                parseSeconds / sqliteSeconds);
-    std::printf("sync-insert: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", insertSeconds, sqliteSeconds,
+    std::printf("sync-envelope: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", parseSeconds,
+                sqliteSeconds, parseSeconds / sqliteSeconds);
+    std::printf("sync-write: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", insertSeconds, sqliteSeconds,
                 insertSeconds / sqliteSeconds);
     std::printf("sync-reply: %.1f MB (service and transfer alone: %.2f s)\n",
                 reply.size() / 1048576.0, fetchSeconds);

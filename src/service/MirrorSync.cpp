@@ -1,192 +1,243 @@
 #include "MirrorSync.h"
 
 #include "service/DomWalk.h"
+#include "storage/SearchIndex.h"
 
 #include <QDebug>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QVector>
+#include <QXmlStreamReader>
 
 namespace {
+
+// Rows of documents and values after which the rest of a body is indexed for
+// the search in bulk, once at the end.
+const int kBulkRows = 5000;
 
 // A missing attribute is stored as empty text, never as NULL.
 const QString kEmpty = QStringLiteral("");
 
-QString text(const QDomElement &e, const QString &name) {
-    return e.attribute(name, kEmpty);
-}
+// How the elements of a synchronisation body become rows: the element, its
+// statement, and the attribute bound to each placeholder in order (a number
+// is converted with base 10, anything else is text).
+enum Kind { Bucket, Policie, Folder, Metadato, File, Value, KindCount };
 
-int number(const QDomElement &e, const QString &name) {
-    return e.attribute(name).toInt(nullptr, 10);
-}
-
-struct Folder {
-    QDomElement element;
-    QVector<QDomElement> fields;
+struct Column {
+    const char *attribute;
+    bool number;
 };
 
-// The body's elements by kind, in document order. A field belongs to every
-// class it is nested in.
-struct Content {
-    QVector<QDomElement> buckets, policies, files, values;
-    QVector<Folder> folders;
+struct Mapping {
+    const char *element;
+    const char *sql;
+    Column columns[11];
+    int count;
 };
 
-Content collect(const QDomElement &body) {
-    static const QString bucket = QStringLiteral("bucket"), policie = QStringLiteral("policie"),
-                         folder = QStringLiteral("folder"), metadato = QStringLiteral("metadato"),
-                         file = QStringLiteral("file"), value = QStringLiteral("metadatoValue");
-    Content c;
-    QVector<int> open; // folders whose subtree is being walked
-    const auto leave = [&](const QDomNode &left) {
-        if (!open.isEmpty() && c.folders[open.last()].element == left)
-            open.removeLast();
-    };
+const Mapping kMappings[KindCount] = {
+    {"bucket",
+     "INSERT INTO buckets (idbuckets, description, quota, used, unit, div) "
+     "VALUES (?, ?, ?, ?, ?, ?)",
+     {{"id", false},
+      {"description", false},
+      {"quota", false},
+      {"used", false},
+      {"unit", false},
+      {"div", false}},
+     6},
+    {"policie",
+     "INSERT INTO policies (idpolicies, idbuckets, description) VALUES (?, ?, ?)",
+     {{"policie", false}, {"idbucket", false}, {"description", false}},
+     3},
+    {"folder",
+     "INSERT INTO folders (idfolder, name, groups, custom, idbuckets, idpolicies) "
+     "VALUES (?, ?, ?, ?, ?, ?)",
+     {{"id", true},
+      {"name", false},
+      {"groups", false},
+      {"custom", false},
+      {"idbuckets", false},
+      {"idpolicies", false}},
+     6},
+    {"metadato",
+     "INSERT INTO metadati (idmetadato, idfolder, nome, tipo, visibile, required, custom) "
+     "VALUES (?, ?, ?, ?, ?, ?, ?)",
+     {{"idmetadato", true},
+      {"idfolder", true},
+      {"name", false},
+      {"type", true},
+      {"visible", true},
+      {"required", true},
+      {"custom", true}},
+     7},
+    {"file",
+     "INSERT OR REPLACE INTO files (hash, hash4k, last_modified, fullpath, token, folderid, "
+     "username, tsupdate, idbuckets, tsconserve, computer_name) "
+     "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+     {{"hash", false},
+      {"hash4k", false},
+      {"last_modified", false},
+      {"filename", false},
+      {"token", false},
+      {"idfolder", true},
+      {"username", false},
+      {"tsupdate", false},
+      {"idbuckets", false},
+      {"tsconserve", false},
+      {"computer_name", false}},
+     11},
+    {"metadatoValue",
+     "INSERT OR REPLACE INTO metadati_values (idmetadata, value, hash) VALUES (?, ?, ?)",
+     {{"key", false}, {"value", false}, {"hash", false}},
+     3},
+};
+
+Kind kindOf(QStringView tag) {
+    for (int k = 0; k < KindCount; ++k) {
+        if (tag == QLatin1String(kMappings[k].element))
+            return Kind(k);
+    }
+    return KindCount;
+}
+
+bool execute(QSqlQuery &q, const QString &sql) {
+    if (q.exec(sql))
+        return true;
+    qDebug() << "Sync failed:" << q.lastError().text();
+    return false;
+}
+
+// Writes a body's rows in document order, one element at a time. The order
+// of the statements across tables does not matter; within a table it is the
+// body's, so that the first class field and the last value of a key win. A
+// field counts only inside a class, once however deeply it is nested.
+class RowWriter {
+public:
+    explicit RowWriter(QSqlDatabase &db)
+        : m_db(db) {}
+    ~RowWriter() {
+        for (QSqlQuery &q : m_queries)
+            q.finish();
+    }
+
+    bool begin() {
+        QSqlQuery q(m_db);
+        for (const char *sql : {"DELETE FROM buckets", "DELETE FROM policies",
+                                "DELETE FROM folders", "DELETE FROM metadati"}) {
+            if (!execute(q, QLatin1String(sql)))
+                return false;
+        }
+        for (int k = 0; k < KindCount; ++k) {
+            m_queries[k] = QSqlQuery(m_db);
+            if (!m_queries[k].prepare(QLatin1String(kMappings[k].sql))) {
+                qDebug() << "Sync failed:" << m_queries[k].lastError().text();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The start of an element; `attribute(name)` reads one of its attributes
+    // (a null text when missing).
+    template <typename Attribute> bool enter(QStringView tag, Attribute attribute) {
+        const Kind kind = kindOf(tag);
+        if (kind == Folder)
+            ++m_folderDepth;
+        if (kind == KindCount || (kind == Metadato && m_folderDepth == 0))
+            return true;
+        const Mapping &m = kMappings[kind];
+        QSqlQuery &q = m_queries[kind];
+        for (int i = 0; i < m.count; ++i) {
+            const QString value = attribute(QLatin1String(m.columns[i].attribute));
+            if (m.columns[i].number)
+                q.bindValue(i, value.toInt(nullptr, 10));
+            else
+                q.bindValue(i, value.isNull() ? kEmpty : value);
+        }
+        if (!exec(q))
+            return false;
+        if ((kind == File || kind == Value) && ++m_rows == kBulkRows)
+            return SearchIndex::suspend(m_db, &m_bulk);
+        return true;
+    }
+
+    void leave(QStringView tag) {
+        if (tag == QLatin1String(kMappings[Folder].element))
+            --m_folderDepth;
+    }
+
+    bool end() { return SearchIndex::resume(m_db, m_bulk); }
+
+private:
+    // A statement that failed only because its row violates a key is
+    // skipped; anything else is a failure of the whole synchronisation.
+    static bool exec(QSqlQuery &q) {
+        if (q.exec())
+            return true;
+        const int code = q.lastError().nativeErrorCode().toInt();
+        if ((code & 0xff) == 19) // SQLITE_CONSTRAINT, extended or not
+            return true;
+        qDebug() << "Sync failed:" << q.lastError().text();
+        return false;
+    }
+
+    QSqlDatabase &m_db;
+    QSqlQuery m_queries[KindCount];
+    int m_folderDepth = 0;
+    int m_rows = 0;
+    SearchIndex::Bulk m_bulk;
+};
+
+bool writeElement(RowWriter &writer, const QDomElement &body) {
+    if (!writer.begin())
+        return false;
+    const auto leave = [&](const QDomNode &left) { writer.leave(left.toElement().tagName()); };
     for (QDomNode node = body.firstChild(); !node.isNull();
          node = DomWalk::next(node, body, leave)) {
         if (!node.isElement())
             continue;
         const QDomElement e = node.toElement();
-        const QString tag = e.tagName();
-        if (tag == value) {
-            c.values.append(e);
-        } else if (tag == file) {
-            c.files.append(e);
-        } else if (tag == metadato) {
-            for (const int f : std::as_const(open))
-                c.folders[f].fields.append(e);
-        } else if (tag == folder) {
-            c.folders.append({e, {}});
-            if (e.hasChildNodes())
-                open.append(c.folders.size() - 1);
-        } else if (tag == bucket) {
-            c.buckets.append(e);
-        } else if (tag == policie) {
-            c.policies.append(e);
+        if (!writer.enter(e.tagName(),
+                          [&](const QLatin1String &name) { return e.attribute(name); }))
+            return false;
+        if (!e.hasChildNodes())
+            writer.leave(e.tagName());
+    }
+    return writer.end();
+}
+
+// The same walk over the reply's text: the content of its first `body`
+// element.
+bool writeReply(RowWriter &writer, const QByteArray &reply) {
+    if (!writer.begin())
+        return false;
+    QXmlStreamReader xml(reply);
+    xml.setNamespaceProcessing(false);
+    int depth = -1; // inside body when >= 0
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            if (depth >= 0) {
+                ++depth;
+                const QXmlStreamAttributes attributes = xml.attributes();
+                if (!writer.enter(xml.qualifiedName(), [&](const QLatin1String &name) {
+                        return attributes.value(name).toString();
+                    }))
+                    return false;
+            } else if (xml.qualifiedName() == QLatin1String("body")) {
+                depth = 0;
+            }
+        } else if (token == QXmlStreamReader::EndElement && depth >= 0) {
+            if (depth-- == 0)
+                break;
+            writer.leave(xml.qualifiedName());
         }
     }
-    return c;
-}
-
-// A statement that failed only because its row violates a key is skipped;
-// anything else is a failure of the whole synchronisation.
-bool execute(QSqlQuery &q) {
-    if (q.exec())
-        return true;
-    const int code = q.lastError().nativeErrorCode().toInt();
-    if ((code & 0xff) == 19) // SQLITE_CONSTRAINT, extended or not
-        return true;
-    qDebug() << "Sync failed:" << q.lastError().text();
-    return false;
-}
-
-bool execute(QSqlQuery &q, const char *sql) {
-    if (q.exec(QString::fromLatin1(sql)))
-        return true;
-    qDebug() << "Sync failed:" << q.lastError().text();
-    return false;
-}
-
-bool prepare(QSqlQuery &q, const char *sql) {
-    if (q.prepare(QString::fromLatin1(sql)))
-        return true;
-    qDebug() << "Sync failed:" << q.lastError().text();
-    return false;
-}
-
-bool write(QSqlDatabase &db, const Content &c) {
-    QSqlQuery q(db);
-    for (const char *sql : {"DELETE FROM buckets", "DELETE FROM policies", "DELETE FROM folders",
-                            "DELETE FROM metadati"}) {
-        if (!execute(q, sql))
-            return false;
-    }
-
-    if (!prepare(q, "INSERT INTO buckets (idbuckets, description, quota, used, unit, div) "
-                    "VALUES (?, ?, ?, ?, ?, ?)"))
+    if (xml.hasError()) {
+        qDebug() << "Sync failed:" << xml.errorString();
         return false;
-    for (const QDomElement &e : c.buckets) {
-        q.bindValue(0, text(e, QStringLiteral("id")));
-        q.bindValue(1, text(e, QStringLiteral("description")));
-        q.bindValue(2, text(e, QStringLiteral("quota")));
-        q.bindValue(3, text(e, QStringLiteral("used")));
-        q.bindValue(4, text(e, QStringLiteral("unit")));
-        q.bindValue(5, text(e, QStringLiteral("div")));
-        if (!execute(q))
-            return false;
     }
-
-    if (!prepare(q, "INSERT INTO policies (idpolicies, idbuckets, description) VALUES (?, ?, ?)"))
-        return false;
-    for (const QDomElement &e : c.policies) {
-        q.bindValue(0, text(e, QStringLiteral("policie")));
-        q.bindValue(1, text(e, QStringLiteral("idbucket")));
-        q.bindValue(2, text(e, QStringLiteral("description")));
-        if (!execute(q))
-            return false;
-    }
-
-    QSqlQuery fq(db);
-    if (!prepare(q, "INSERT INTO folders (idfolder, name, groups, custom, idbuckets, idpolicies) "
-                    "VALUES (?, ?, ?, ?, ?, ?)") ||
-        !prepare(fq, "INSERT INTO metadati (idmetadato, idfolder, nome, tipo, visibile, "
-                     "required, custom) VALUES (?, ?, ?, ?, ?, ?, ?)"))
-        return false;
-    for (const Folder &f : c.folders) {
-        const QDomElement &e = f.element;
-        q.bindValue(0, number(e, QStringLiteral("id")));
-        q.bindValue(1, text(e, QStringLiteral("name")));
-        q.bindValue(2, text(e, QStringLiteral("groups")));
-        q.bindValue(3, text(e, QStringLiteral("custom")));
-        q.bindValue(4, text(e, QStringLiteral("idbuckets")));
-        q.bindValue(5, text(e, QStringLiteral("idpolicies")));
-        if (!execute(q))
-            return false;
-        for (const QDomElement &m : f.fields) {
-            fq.bindValue(0, number(m, QStringLiteral("idmetadato")));
-            fq.bindValue(1, number(m, QStringLiteral("idfolder")));
-            fq.bindValue(2, text(m, QStringLiteral("name")));
-            fq.bindValue(3, number(m, QStringLiteral("type")));
-            fq.bindValue(4, number(m, QStringLiteral("visible")));
-            fq.bindValue(5, number(m, QStringLiteral("required")));
-            fq.bindValue(6, number(m, QStringLiteral("custom")));
-            if (!execute(fq))
-                return false;
-        }
-    }
-    fq.finish();
-
-    if (!prepare(q, "INSERT OR REPLACE INTO files (hash, hash4k, last_modified, fullpath, token, "
-                    "folderid, username, tsupdate, idbuckets, tsconserve, computer_name) "
-                    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
-        return false;
-    for (const QDomElement &e : c.files) {
-        q.bindValue(0, text(e, QStringLiteral("hash")));
-        q.bindValue(1, text(e, QStringLiteral("hash4k")));
-        q.bindValue(2, text(e, QStringLiteral("last_modified")));
-        q.bindValue(3, text(e, QStringLiteral("filename")));
-        q.bindValue(4, text(e, QStringLiteral("token")));
-        q.bindValue(5, number(e, QStringLiteral("idfolder")));
-        q.bindValue(6, text(e, QStringLiteral("username")));
-        q.bindValue(7, text(e, QStringLiteral("tsupdate")));
-        q.bindValue(8, text(e, QStringLiteral("idbuckets")));
-        q.bindValue(9, text(e, QStringLiteral("tsconserve")));
-        q.bindValue(10, text(e, QStringLiteral("computer_name")));
-        if (!execute(q))
-            return false;
-    }
-
-    if (!prepare(q, "INSERT OR REPLACE INTO metadati_values (idmetadata, value, hash) "
-                    "VALUES (?, ?, ?)"))
-        return false;
-    for (const QDomElement &e : c.values) {
-        q.bindValue(0, text(e, QStringLiteral("key")));
-        q.bindValue(1, text(e, QStringLiteral("value")));
-        q.bindValue(2, text(e, QStringLiteral("hash")));
-        if (!execute(q))
-            return false;
-    }
-    return true;
+    return writer.end();
 }
 
 } // namespace
@@ -194,12 +245,25 @@ bool write(QSqlDatabase &db, const Content &c) {
 MirrorSync::MirrorSync() = default;
 
 bool MirrorSync::apply(const QDomElement &body) {
-    const Content content = collect(body);
+    return write([&](RowWriter &writer) { return writeElement(writer, body); });
+}
+
+bool MirrorSync::applyReply(const QByteArray &reply) {
+    return write([&](RowWriter &writer) { return writeReply(writer, reply); });
+}
+
+template <typename Rows> bool MirrorSync::write(Rows rows) {
     m_database.open();
     QSqlDatabase &db = m_database.db;
+    // The unique keys of a large account's values do not fit SQLite's
+    // default page cache of 2 MB. The setting ends with the connection.
+    QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -65536"));
     bool ok = db.isOpen() && db.transaction();
     if (ok) {
-        ok = write(db, content);
+        {
+            RowWriter writer(db);
+            ok = rows(writer);
+        }
         ok = ok ? db.commit() : (db.rollback(), false);
     }
     m_database.close();

@@ -2,6 +2,7 @@
 
 #include "storage/Database.h"
 
+#include <QByteArray>
 #include <QDomElement>
 #include <QString>
 
@@ -19,11 +20,16 @@ public:
     // false, with the mirror left as it was, when the database could not take
     // it; a row that merely violates a key is skipped.
     bool apply(const QDomElement &body);
+    // The same for the first `body` element of a whole reply, read as it is
+    // parsed, without a document tree of it.
+    bool applyReply(const QByteArray &reply);
     // The newest update stamp of the user's preserved documents, "0.0" when
     // there is none.
     QString codeSync(const QString &username);
     void clearOtherUserData(const QString &username);
 
 private:
+    template <typename Rows> bool write(Rows rows);
+
     Database m_database;
 };

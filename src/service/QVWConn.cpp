@@ -2,6 +2,7 @@
 
 #include "service/ClientInfo.h"
 #include "service/DomWalk.h"
+#include "service/ReplyEnvelope.h"
 #include "service/ServiceStatus.h"
 #include "service/XmlEscape.h"
 
@@ -61,10 +62,18 @@ void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow) {
 
 // One parsed service reply.
 struct QVWConn::Answer {
-    explicit Answer(QNetworkReply *reply) {
-        // Parsed from the bytes as they came: the service writes UTF-8, and a
-        // large reply is not held twice, once as bytes and once as text.
-        document.setContent(reply->readAll());
+    explicit Answer(QNetworkReply *reply)
+        : bytes(reply->readAll()) {
+        // Parsed from the bytes as they came: the service writes UTF-8. The
+        // tree leaves out the documents and values; the mirror reads them
+        // from `bytes`.
+        const QByteArray envelope = ReplyEnvelope::strip(bytes);
+        if (envelope.isNull()) {
+            document.setContent(bytes);
+            bytes.clear();
+        } else {
+            document.setContent(envelope);
+        }
         status = firstElement(document, QStringLiteral("statusnumber")).text();
         body = firstElement(document, QStringLiteral("body"));
     }
@@ -78,6 +87,8 @@ struct QVWConn::Answer {
         return text;
     }
 
+    // The whole reply when `document` is its envelope only.
+    QByteArray bytes;
     QDomDocument document;
     QString status;
     QDomElement body;
@@ -172,6 +183,8 @@ void QVWConn::logout() {
     m_password.clear();
     m_pendingUsername.clear();
     m_pendingPassword.clear();
+    m_syncBody = QDomElement();
+    m_syncReply.clear();
     endInFlight(Qt::DirectConnection);
     disconnect(this, nullptr, nullptr, nullptr);
 }
@@ -290,7 +303,8 @@ void QVWConn::endInFlight(Qt::ConnectionType abortHow) {
 }
 
 bool QVWConn::applySync(const QDomElement &body) {
-    if (!m_mirror.apply(body)) {
+    const bool whole = !body.isNull() && body == m_syncBody;
+    if (!(whole ? m_mirror.applyReply(m_syncReply) : m_mirror.apply(body))) {
         emit commandFailure(QStringLiteral("Impossibile aggiornare l'archivio locale"),
                             STATUS_NETWORK_ERROR);
         return false;
@@ -301,6 +315,12 @@ bool QVWConn::applySync(const QDomElement &body) {
 
 void QVWConn::classifyAnswer(const Answer &answer) {
     m_retryCount = 0;
+    if (!answer.bytes.isEmpty() &&
+        (answer.status == STATUS_LOGIN_OK || answer.status == STATUS_SYNC_FOLDER_OK)) {
+        // Whoever applies this body, now or later, applies the whole reply.
+        m_syncBody = answer.body;
+        m_syncReply = answer.bytes;
+    }
     if (answer.status == STATUS_LOGIN_OK) {
         m_username = m_pendingUsername;
         m_password = m_pendingPassword;

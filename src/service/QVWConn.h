@@ -97,4 +97,9 @@ private:
     bool m_downloadMode;
     QString m_pendingUsername, m_pendingPassword;
     int m_proxyAuthCount = 0;
+    // The body of the last login or synchronisation reply, whose tree lacks
+    // the documents and values, and the whole reply they are read from when
+    // that body is applied (the login dialog applies it a second time).
+    QDomElement m_syncBody;
+    QByteArray m_syncReply;
 };

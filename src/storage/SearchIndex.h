@@ -36,5 +36,23 @@ public:
     // whose name contains it. -1 when the word has no trigram.
     static qint64 estimate(QSqlDatabase db, const QString &word);
 
+    // Large writes. The per-row triggers cost far more than bringing the
+    // index in step once: suspend() notes where the rows of `files` and
+    // `metadati_values` end and drops the triggers, resume() indexes the rows
+    // added since and forgets those removed, then makes the triggers again.
+    // Both belong inside the writer's transaction, so that a failure undoes
+    // the index with the rows. In between, rows may only be inserted (new
+    // rowids follow the largest one) or deleted; updates would go unseen.
+    struct Bulk {
+        bool active = false;
+        qint64 lastKey[2] = {0, 0};
+        qint64 rows[2] = {0, 0};
+    };
+    // False when the triggers could not be dropped: the transaction must be
+    // rolled back. `bulk` stays inactive when there is no index to keep in
+    // step or the rowids are too high to tell new rows apart.
+    static bool suspend(QSqlDatabase db, Bulk *bulk);
+    static bool resume(QSqlDatabase db, const Bulk &bulk);
+
     static const QStringList &objectNames();
 };

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QByteArray>
+
+// The envelope of a service reply: the reply's text without the `file` and
+// `metadatoValue` elements of its first `body`. Only the mirror reads those,
+// and it reads them from the whole reply as it parses it, so the document
+// tree handed to the receivers of a reply of a large account stays small.
+namespace ReplyEnvelope {
+
+// The reply without those elements; a null array when it has none, or when
+// it is not a plain well-formed UTF-8 document whose left-out elements hold
+// nothing but each other (such a reply is then parsed whole, as it is).
+QByteArray strip(const QByteArray &reply);
+
+} // namespace ReplyEnvelope
