@@ -64,22 +64,28 @@ QString sqlNumber(const QStringView value) {
 }
 
 // The rows of a synchronisation body as SQL, for the sqlite3 peer: the
-// mirror's schema, then every row in one transaction.
+// mirror's schema, then in one transaction every row, the search index filled
+// in bulk and its triggers, so that the peer ends with the same file.
 bool writeSql(const QByteArray &reply, const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
     QTextStream out(&file);
+    QStringList triggers;
     {
         Database schema;
         schema.open();
         QSqlQuery q(schema.db);
         // Full-text tables make their own shadow tables (the quoted names).
-        q.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE sql NOT NULL AND name != "
+        q.exec(QStringLiteral("SELECT type, sql FROM sqlite_master WHERE sql NOT NULL AND name != "
                               "'settings' AND name NOT LIKE 'sqlite_%' AND sql NOT LIKE "
                               "'CREATE TABLE ''%' ORDER BY rowid"));
-        while (q.next())
-            out << q.value(0).toString() << ";\n";
+        while (q.next()) {
+            if (q.value(0).toString() == QLatin1String("trigger"))
+                triggers << q.value(1).toString();
+            else
+                out << q.value(1).toString() << ";\n";
+        }
         q.finish();
         schema.close();
     }
@@ -150,6 +156,11 @@ bool writeSql(const QByteArray &reply, const QString &path) {
                 << sqlText(a.value(QLatin1String("hash"))) << ");\n";
         }
     }
+    out << "INSERT INTO search_files (rowid, computer_name, fullpath) "
+           "SELECT rowid, computer_name, fullpath FROM files;\n"
+           "INSERT INTO search_values (rowid, value) SELECT id, value FROM metadati_values;\n";
+    for (const QString &trigger : std::as_const(triggers))
+        out << trigger << ";\n";
     out << "COMMIT;\n";
     out.flush();
     return !xml.hasError() && file.error() == QFile::NoError;
