@@ -17,20 +17,6 @@
 
 namespace {
 
-QStringList rows(const QString &sql) {
-    QStringList out;
-    Database database;
-    database.open();
-    {
-        QSqlQuery q(database.db);
-        if (!q.exec(sql))
-            out << QStringLiteral("ERROR");
-        out << joinedRows(q);
-    }
-    database.close();
-    return out;
-}
-
 // The content of a synchronisation body: `documents` documents numbered from `first`, each
 // with `values` field values; `tag` goes into every text, so that a body
 // sent again with another tag replaces the texts of the same rows.
@@ -64,23 +50,25 @@ bool apply(const QString &inner) {
 // triggers keep), FTS5 finds its own structure sound, and the triggers are
 // there again for ordinary writes.
 void verifyIndexInStep() {
-    QCOMPARE(rows(QStringLiteral("SELECT rowid, computer_name, fullpath FROM search_files ORDER "
-                                 "BY rowid")),
-             rows(QStringLiteral("SELECT rowid, computer_name, fullpath FROM files ORDER BY "
-                                 "rowid")));
-    QCOMPARE(rows(QStringLiteral("SELECT rowid, value FROM search_values ORDER BY rowid")),
-             rows(QStringLiteral("SELECT id, value FROM metadati_values ORDER BY id")));
-    QCOMPARE(rows(QStringLiteral("INSERT INTO search_values (search_values) VALUES "
-                                 "('integrity-check')")),
+    QCOMPARE(
+        mirrorRows(QStringLiteral("SELECT rowid, computer_name, fullpath FROM search_files ORDER "
+                                  "BY rowid")),
+        mirrorRows(QStringLiteral("SELECT rowid, computer_name, fullpath FROM files ORDER BY "
+                                  "rowid")));
+    QCOMPARE(mirrorRows(QStringLiteral("SELECT rowid, value FROM search_values ORDER BY rowid")),
+             mirrorRows(QStringLiteral("SELECT id, value FROM metadati_values ORDER BY id")));
+    QCOMPARE(mirrorRows(QStringLiteral("INSERT INTO search_values (search_values) VALUES "
+                                       "('integrity-check')")),
              QStringList());
-    QCOMPARE(rows(QStringLiteral("INSERT INTO search_files (search_files) VALUES "
-                                 "('integrity-check')")),
+    QCOMPARE(mirrorRows(QStringLiteral("INSERT INTO search_files (search_files) VALUES "
+                                       "('integrity-check')")),
              QStringList());
     // The vocabulary follows the index, not a copy of the texts.
-    QCOMPARE(rows(QStringLiteral("SELECT count(*) FROM metadati_values WHERE value LIKE "
-                                 "'%zzq%'")),
-             rows(QStringLiteral("SELECT coalesce(sum(doc), 0) FROM search_values_vocab WHERE "
-                                 "term = 'zzq'")));
+    QCOMPARE(
+        mirrorRows(QStringLiteral("SELECT count(*) FROM metadati_values WHERE value LIKE "
+                                  "'%zzq%'")),
+        mirrorRows(QStringLiteral("SELECT coalesce(sum(doc), 0) FROM search_values_vocab WHERE "
+                                  "term = 'zzq'")));
     Database database;
     database.open();
     QVERIFY(SearchIndex::isReady(database.db));
@@ -88,7 +76,7 @@ void verifyIndexInStep() {
 }
 
 QString count(const char *table) {
-    return rows(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))).value(0);
+    return mirrorRows(QStringLiteral("SELECT count(*) FROM %1").arg(QLatin1String(table))).value(0);
 }
 
 // Everything a synchronisation writes, rowids and index included.
@@ -104,7 +92,7 @@ QStringList mirror() {
           "id",
           "SELECT rowid, * FROM search_files ORDER BY rowid",
           "SELECT rowid, * FROM search_values ORDER BY rowid"})
-        out << QLatin1String(sql) << rows(QLatin1String(sql));
+        out << QLatin1String(sql) << mirrorRows(QLatin1String(sql));
     return out;
 }
 
@@ -302,9 +290,10 @@ private slots:
         QCOMPARE(received.elementsByTagName(QStringLiteral("folder")).count(), 2);
         QCOMPARE(count("files"), QStringLiteral("5"));
         const QStringList firstPass =
-            rows(QStringLiteral("SELECT hash, token, username FROM files WHERE username = 'anna' "
-                                "ORDER BY hash")) +
-            rows(QStringLiteral(
+            mirrorRows(
+                QStringLiteral("SELECT hash, token, username FROM files WHERE username = 'anna' "
+                               "ORDER BY hash")) +
+            mirrorRows(QStringLiteral(
                 "SELECT idmetadata, value, hash FROM metadati_values WHERE hash "
                 "IN (SELECT hash FROM files WHERE username = 'anna') ORDER BY 3, 1"));
         QCOMPARE(firstPass.size(), 3 + 9);
@@ -314,10 +303,11 @@ private slots:
         QSignalSpy done(&conn, &QVWConn::syncCategorieOK);
         conn.onSyncFolder(received);
         QCOMPARE(done.count(), 1);
-        QCOMPARE(rows(QStringLiteral("SELECT hash, token, username FROM files ORDER BY hash")) +
-                     rows(QStringLiteral("SELECT idmetadata, value, hash FROM metadati_values "
-                                         "ORDER BY 3, 1")),
-                 firstPass);
+        QCOMPARE(
+            mirrorRows(QStringLiteral("SELECT hash, token, username FROM files ORDER BY hash")) +
+                mirrorRows(QStringLiteral("SELECT idmetadata, value, hash FROM metadati_values "
+                                          "ORDER BY 3, 1")),
+            firstPass);
         verifyIndexInStep();
 
         // A body of the caller's own is applied as it is.
@@ -333,16 +323,18 @@ private slots:
         TestHome home;
         QVERIFY(apply(body(0, 30, 3, QStringLiteral("anna"), QStringLiteral("zzq"))));
         const auto snapshot = [] {
-            return rows(QStringLiteral("SELECT rowid, value FROM search_values ORDER BY rowid")) +
-                   rows(QStringLiteral("SELECT name FROM sqlite_master ORDER BY name")) +
-                   rows(QStringLiteral("SELECT * FROM metadati_values ORDER BY id"));
+            return mirrorRows(
+                       QStringLiteral("SELECT rowid, value FROM search_values ORDER BY rowid")) +
+                   mirrorRows(QStringLiteral("SELECT name FROM sqlite_master ORDER BY name")) +
+                   mirrorRows(QStringLiteral("SELECT * FROM metadati_values ORDER BY id"));
         };
         // The values come last: their failure undoes everything, the dropped
         // triggers included.
-        QVERIFY(rows(QStringLiteral("CREATE TRIGGER broken AFTER INSERT ON metadati_values WHEN "
-                                    "new.hash = 'h900' BEGIN INSERT INTO no_such_table VALUES "
-                                    "(1); END"))
-                    .isEmpty());
+        QVERIFY(
+            mirrorRows(QStringLiteral("CREATE TRIGGER broken AFTER INSERT ON metadati_values WHEN "
+                                      "new.hash = 'h900' BEGIN INSERT INTO no_such_table VALUES "
+                                      "(1); END"))
+                .isEmpty());
         const QStringList before = snapshot();
         QVERIFY(!apply(body(0, 1000, 8, QStringLiteral("anna"), QStringLiteral("due"))));
         QCOMPARE(snapshot(), before);

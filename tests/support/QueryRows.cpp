@@ -1,5 +1,7 @@
 #include "QueryRows.h"
 
+#include "storage/Database.h"
+
 #include <QSqlRecord>
 #include <QVariant>
 
@@ -12,4 +14,18 @@ QStringList joinedRows(QSqlQuery &query) {
         result << columns.join(QLatin1Char('|'));
     }
     return result;
+}
+
+QStringList mirrorRows(const QString &sql) {
+    QStringList out;
+    Database database;
+    database.open();
+    {
+        QSqlQuery q(database.db);
+        if (!q.exec(sql))
+            out << QStringLiteral("ERROR");
+        out << joinedRows(q);
+    }
+    database.close();
+    return out;
 }
