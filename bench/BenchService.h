@@ -44,8 +44,8 @@ public:
             QStringLiteral("--data"),     m_data.path(),
             QStringLiteral("--tls-cert"), ServiceFixture::serverCertificatePath(),
             QStringLiteral("--tls-key"),  ServiceFixture::serverKeyPath()};
-        for (const QString &spec : generate)
-            arguments << QStringLiteral("--generate") << spec;
+        for (const QString &plan : generate)
+            arguments << QStringLiteral("--generate") << plan;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // The service goes with this process, however it ends.
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });

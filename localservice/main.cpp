@@ -99,11 +99,11 @@ int main(int argc, char *argv[]) {
                     qPrintable(DemoSeed::otherPassword()));
     }
     for (const QString &text : parser.values(generateOption)) {
-        GeneratorSpec spec;
-        if (!GeneratorSpec::fromString(text, &spec, &error) ||
-            !service.store().generate(spec, &error))
+        GeneratorPlan plan;
+        if (!GeneratorPlan::fromString(text, &plan, &error) ||
+            !service.store().generate(plan, &error))
             return failWith(QStringLiteral("--generate %1: %2").arg(text, error));
-        std::printf("generated user: %s documents: %d\n", qPrintable(spec.user), spec.documents);
+        std::printf("generated user: %s documents: %d\n", qPrintable(plan.user), plan.documents);
     }
     if (parser.isSet(generateOnlyOption))
         return 0;

@@ -1180,20 +1180,20 @@ void TestLocalService::scriptedRepliesAndFaults() {
 void TestLocalService::generatedAccount() {
     ServiceFixture fixture;
     QVERIFY(fixture.isRunning());
-    GeneratorSpec spec;
+    GeneratorPlan plan;
     QString error;
-    QVERIFY(!GeneratorSpec::fromString(QStringLiteral("a:b:1:2:3"), &spec, &error));
-    QVERIFY(!GeneratorSpec::fromString(QStringLiteral("a:b:x:2:3:4"), &spec, &error));
-    QVERIFY(GeneratorSpec::fromString(QStringLiteral("grande:pw:300:4:3:5"), &spec, &error));
-    QCOMPARE(spec.documents, 300);
-    QCOMPARE(spec.fieldsPerClass, 5);
-    GeneratorSpec tooMany = spec;
+    QVERIFY(!GeneratorPlan::fromString(QStringLiteral("a:b:1:2:3"), &plan, &error));
+    QVERIFY(!GeneratorPlan::fromString(QStringLiteral("a:b:x:2:3:4"), &plan, &error));
+    QVERIFY(GeneratorPlan::fromString(QStringLiteral("grande:pw:300:4:3:5"), &plan, &error));
+    QCOMPARE(plan.documents, 300);
+    QCOMPARE(plan.fieldsPerClass, 5);
+    GeneratorPlan tooMany = plan;
     tooMany.user = QStringLiteral("altro");
     tooMany.valuesPerDocument = 6;
     QVERIFY(!fixture.store().generate(tooMany, &error));
     QVERIFY(!fixture.store().userExists(QStringLiteral("altro")));
-    QVERIFY2(fixture.store().generate(spec, &error), qPrintable(error));
-    QVERIFY(!fixture.store().generate(spec, &error)); // the user exists
+    QVERIFY2(fixture.store().generate(plan, &error), qPrintable(error));
+    QVERIFY(!fixture.store().generate(plan, &error)); // the user exists
 
     Client client(fixture);
     const Answer a = client.login(QStringLiteral("grande"), QStringLiteral("pw"));

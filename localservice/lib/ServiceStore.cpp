@@ -672,7 +672,7 @@ PreservedVersion ServiceStore::commitUpload(const PendingUpload &upload,
 
 // --- large accounts ------------------------------------------------------------
 
-bool GeneratorSpec::fromString(const QString &text, GeneratorSpec *spec, QString *error) {
+bool GeneratorPlan::fromString(const QString &text, GeneratorPlan *plan, QString *error) {
     const QStringList parts = text.split(QLatin1Char(':'));
     auto failed = [error](const QString &why) {
         if (error)
@@ -689,27 +689,27 @@ bool GeneratorSpec::fromString(const QString &text, GeneratorSpec *spec, QString
         if (!ok || numbers[i] < 0)
             return failed(QStringLiteral("not a count: %1").arg(parts.at(i + 2)));
     }
-    spec->user = parts.at(0);
-    spec->password = parts.at(1);
-    spec->documents = numbers[0];
-    spec->valuesPerDocument = numbers[1];
-    spec->classes = numbers[2];
-    spec->fieldsPerClass = numbers[3];
+    plan->user = parts.at(0);
+    plan->password = parts.at(1);
+    plan->documents = numbers[0];
+    plan->valuesPerDocument = numbers[1];
+    plan->classes = numbers[2];
+    plan->fieldsPerClass = numbers[3];
     return true;
 }
 
-bool ServiceStore::generate(const GeneratorSpec &spec, QString *error) {
+bool ServiceStore::generate(const GeneratorPlan &plan, QString *error) {
     auto failed = [this, error](const QString &why) {
         fail(why);
         if (error)
             *error = why;
         return false;
     };
-    if (spec.classes < 1 || spec.fieldsPerClass < 1)
+    if (plan.classes < 1 || plan.fieldsPerClass < 1)
         return failed(QStringLiteral("at least one class with one field is needed"));
-    if (spec.valuesPerDocument > spec.fieldsPerClass)
+    if (plan.valuesPerDocument > plan.fieldsPerClass)
         return failed(QStringLiteral("VALUES_PER_DOC cannot exceed FIELDS_PER_CLASS"));
-    if (spec.documents < 0 || spec.valuesPerDocument < 0)
+    if (plan.documents < 0 || plan.valuesPerDocument < 0)
         return failed(QStringLiteral("counts must not be negative"));
 
     QSqlDatabase db = database();
@@ -719,9 +719,9 @@ bool ServiceStore::generate(const GeneratorSpec &spec, QString *error) {
         db.rollback();
         return failed(why);
     };
-    if (!createUser(spec.user, spec.password))
+    if (!createUser(plan.user, plan.password))
         return rollback(m_lastError);
-    const QString profileId = addProfile(spec.user, QStringLiteral("Archivio generato"), 0,
+    const QString profileId = addProfile(plan.user, QStringLiteral("Archivio generato"), 0,
                                          QStringLiteral("MB"), 1000000);
     if (profileId.isEmpty())
         return rollback(m_lastError);
@@ -731,13 +731,13 @@ bool ServiceStore::generate(const GeneratorSpec &spec, QString *error) {
                                     QStringLiteral("Contratti")};
     QList<int> classIds;
     QList<QList<StoredField>> classFields;
-    for (int c = 0; c < spec.classes; ++c) {
+    for (int c = 0; c < plan.classes; ++c) {
         const int classId = addClass(profileId, QStringLiteral("Classe generata %1").arg(c + 1),
                                      groupNames.at(c % groupNames.size()));
         if (classId == 0)
             return rollback(m_lastError);
         QList<StoredField> fields;
-        for (int f = 0; f < spec.fieldsPerClass; ++f) {
+        for (int f = 0; f < plan.fieldsPerClass; ++f) {
             StoredField field;
             field.type = FieldType::Text + f % 3;
             field.name = QStringLiteral("Indice %1").arg(f + 1);
@@ -752,8 +752,8 @@ bool ServiceStore::generate(const GeneratorSpec &spec, QString *error) {
         classFields.append(fields);
     }
 
-    const qint64 firstId = reserveCounter(QStringLiteral("version"), qMax(1, spec.documents));
-    const double firstStamp = reserveStamps(qMax(1, spec.documents));
+    const qint64 firstId = reserveCounter(QStringLiteral("version"), qMax(1, plan.documents));
+    const double firstStamp = reserveStamps(qMax(1, plan.documents));
     if (firstId == 0 || firstStamp <= 0)
         return rollback(QStringLiteral("cannot reserve ids"));
 
@@ -776,17 +776,17 @@ bool ServiceStore::generate(const GeneratorSpec &spec, QString *error) {
     for (int d = 0; d < 3650; ++d)
         dates.append(QDate(2013, 1, 1).addDays(d).toString(QStringLiteral("dd/MM/yyyy")));
     qint64 totalSize = 0;
-    for (int i = 0; i < spec.documents; ++i) {
+    for (int i = 0; i < plan.documents; ++i) {
         const QByteArray bytes =
-            QStringLiteral("Documento generato n. %1 di %2\n").arg(i + 1).arg(spec.user).toUtf8();
+            QStringLiteral("Documento generato n. %1 di %2\n").arg(i + 1).arg(plan.user).toUtf8();
         const QString hash = fingerprint(bytes);
         if (!writeContentFile(bytes, hash))
             return rollback(m_lastError);
         if (!contents.add({hash, qint64(bytes.size())}))
             return rollback(contents.error());
         const qint64 id = firstId + i;
-        const int classIndex = i % spec.classes;
-        if (!versions.add({id, id, spec.user, hash, headFingerprint(bytes),
+        const int classIndex = i % plan.classes;
+        if (!versions.add({id, id, plan.user, hash, headFingerprint(bytes),
                            QStringLiteral("QG%1").arg(id, 12, 10, QLatin1Char('0')),
                            QStringLiteral("C:\\Archivio\\Generati\\documento_%1.txt")
                                .arg(i + 1, 6, 10, QLatin1Char('0')),
@@ -796,7 +796,7 @@ bool ServiceStore::generate(const GeneratorSpec &spec, QString *error) {
                            QStringLiteral("PC-GENERATORE"), 1, randomHex(12, &random)}))
             return rollback(versions.error());
         const QList<StoredField> &fields = classFields.at(classIndex);
-        for (int f = 0; f < spec.valuesPerDocument; ++f) {
+        for (int f = 0; f < plan.valuesPerDocument; ++f) {
             QString text;
             switch (fields.at(f).type) {
             case FieldType::Number:

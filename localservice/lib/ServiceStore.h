@@ -73,7 +73,7 @@ struct PendingUpload {
 };
 
 // Shape of a generated large account (see ServiceStore::generate).
-struct GeneratorSpec {
+struct GeneratorPlan {
     QString user;
     QString password;
     int documents = 0;
@@ -82,7 +82,7 @@ struct GeneratorSpec {
     int fieldsPerClass = 1;
 
     // Parses "USER:PASSWORD:DOCS:VALUES_PER_DOC:CLASSES:FIELDS_PER_CLASS".
-    static bool fromString(const QString &text, GeneratorSpec *spec, QString *error);
+    static bool fromString(const QString &text, GeneratorPlan *plan, QString *error);
 };
 
 // The service's persistent state: one SQLite file plus stored contents named
@@ -138,10 +138,10 @@ public:
                               const QString &replacedHash = QString(),
                               const QString &computerName = QStringLiteral("PC-UFFICIO"));
 
-    // Creates `spec.user` with one profile, spec.classes classes of
-    // spec.fieldsPerClass fields and spec.documents preserved documents with
-    // spec.valuesPerDocument values each, in one transaction.
-    bool generate(const GeneratorSpec &spec, QString *error);
+    // Creates `plan.user` with one profile, plan.classes classes of
+    // plan.fieldsPerClass fields and plan.documents preserved documents with
+    // plan.valuesPerDocument values each, in one transaction.
+    bool generate(const GeneratorPlan &plan, QString *error);
 
     // --- what the actions need -----------------------------------------------
     enum class ErrorKind { None, Invalid, NotFound, Quota, Duplicate, Storage };
