@@ -1,10 +1,15 @@
 #pragma once
 
 #include "ServiceFixture.h"
+#include "service/QVWConn.h"
+#include "storage/Setting.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QNetworkCookieJar>
 #include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -15,6 +20,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <memory>
 
 // The local service as a process of its own, so that what a benchmark
 // measures in its own process is the client alone. HTTPS with the test CA,
@@ -79,6 +85,33 @@ public:
     }
 
     // Peak resident set of this process, in MB.
+    // Signs in through the client's own connection, as the login dialog
+    // does, into the mirror of the current test home. `seconds` (post to
+    // syncCategorieOK()) and `peakMb` are taken at the signal itself: dropping
+    // the reply afterwards is not part of the synchronisation.
+    static bool signIn(const QString &url, const QString &user, const QString &password,
+                       double *seconds, double *peakMb = nullptr) {
+        Setting().setValue(QStringLiteral("url"), url);
+        auto jar = std::make_unique<QNetworkCookieJar>();
+        auto conn = std::make_unique<QVWConn>(jar.get(), false);
+        QEventLoop loop;
+        bool synced = false;
+        QElapsedTimer timer;
+        QObject::connect(conn.get(), &QVWConn::syncCategorieOK, &loop, [&] {
+            *seconds = timer.nsecsElapsed() / 1e9;
+            if (peakMb)
+                *peakMb = peakRssMb();
+            synced = true;
+            loop.quit();
+        });
+        QObject::connect(conn.get(), &QVWConn::loginFailure, &loop, &QEventLoop::quit);
+        QObject::connect(conn.get(), &QVWConn::commandFailure, &loop, &QEventLoop::quit);
+        timer.start();
+        conn->login(user, password, true);
+        loop.exec();
+        return synced;
+    }
+
     static double peakRssMb() {
         QFile status(QStringLiteral("/proc/self/status"));
         if (status.open(QIODevice::ReadOnly)) {

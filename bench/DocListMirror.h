@@ -2,19 +2,13 @@
 
 #include "BenchService.h"
 #include "TestHome.h"
-#include "service/QVWConn.h"
 #include "storage/Database.h"
-#include "storage/Setting.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
-#include <QNetworkCookieJar>
 #include <QSqlQuery>
 
 #include <cstdio>
-#include <memory>
 
 // The mirror of a large generated account (100,000 documents with 10 field
 // values each), filled by a real login against the local service running as
@@ -89,23 +83,10 @@ private:
             return false;
         }
         TestHome home;
-        Setting().setValue(QStringLiteral("url"), service.url());
-        auto jar = std::make_unique<QNetworkCookieJar>();
-        auto conn = std::make_unique<QVWConn>(jar.get(), false);
-        QEventLoop loop;
-        bool synced = false;
-        QObject::connect(conn.get(), &QVWConn::syncCategorieOK, &loop, [&] {
-            synced = true;
-            loop.quit();
-        });
-        QObject::connect(conn.get(), &QVWConn::loginFailure, &loop, &QEventLoop::quit);
-        QObject::connect(conn.get(), &QVWConn::commandFailure, &loop, &QEventLoop::quit);
-        QElapsedTimer timer;
-        timer.start();
-        conn->login(QStringLiteral("bench"), QStringLiteral("bench-password"), true);
-        loop.exec();
-        std::fprintf(stderr, "login and synchronisation: %.1f s\n", timer.nsecsElapsed() / 1e9);
-        conn.reset();
+        double seconds = 0;
+        const bool synced = BenchService::signIn(service.url(), QStringLiteral("bench"),
+                                                 QStringLiteral("bench-password"), &seconds);
+        std::fprintf(stderr, "login and synchronisation: %.1f s\n", seconds);
         if (QSqlDatabase::contains(QStringLiteral("quilloralite")))
             QSqlDatabase::database(QStringLiteral("quilloralite"), false).close();
         QFile::remove(cached);

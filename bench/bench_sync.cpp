@@ -5,16 +5,13 @@
 #include "TestHome.h"
 #include "service/ClientInfo.h"
 #include "service/MirrorSync.h"
-#include "service/QVWConn.h"
 #include "service/ReplyEnvelope.h"
 #include "storage/Database.h"
-#include "storage/Setting.h"
 
 #include <QApplication>
 #include <QDomDocument>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSqlQuery>
@@ -24,7 +21,6 @@
 #include <QXmlStreamReader>
 
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -207,25 +203,8 @@ int main(int argc, char *argv[]) {
     QByteArray loginBody;
     {
         TestHome home;
-        Setting().setValue(QStringLiteral("url"), service.url());
-        auto jar = std::make_unique<QNetworkCookieJar>();
-        auto conn = std::make_unique<QVWConn>(jar.get(), false);
-        QEventLoop loop;
-        bool synced = false;
-        QElapsedTimer timer;
-        // Stopped at the signal itself: what follows (dropping the document)
-        // is not part of the synchronisation.
-        QObject::connect(conn.get(), &QVWConn::syncCategorieOK, &loop, [&] {
-            seconds = timer.nsecsElapsed() / 1e9;
-            peakMb = BenchService::peakRssMb();
-            synced = true;
-            loop.quit();
-        });
-        QObject::connect(conn.get(), &QVWConn::loginFailure, &loop, &QEventLoop::quit);
-        QObject::connect(conn.get(), &QVWConn::commandFailure, &loop, &QEventLoop::quit);
-        timer.start();
-        conn->login(kUser, kPassword, true);
-        loop.exec();
+        const bool synced =
+            BenchService::signIn(service.url(), kUser, kPassword, &seconds, &peakMb);
         if (!synced)
             die(QStringLiteral("the login did not synchronise the mirror"));
         if (count("files") != QStringLiteral("100000") ||
