@@ -9,5 +9,10 @@ case "$kind" in
   asan) dir=build-asan; flags=(-DCMAKE_BUILD_TYPE=Debug -DQUILLORA_SANITIZE=ON) ;;
   *) echo "usage: $0 [normal|asan]" >&2; exit 2 ;;
 esac
+# Rebuilds of a second tree or a second configuration reuse the objects.
+if command -v ccache >/dev/null; then
+  flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+fi
 cmake -S . -B "$dir" "${flags[@]}" >/dev/null
 cmake --build "$dir" -j"$jobs"

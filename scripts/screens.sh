@@ -8,8 +8,8 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 scripts/deps.sh
 scripts/build.sh normal >/dev/null
-if [ -x build/tests/screens ]; then
-  QT_QPA_PLATFORM=offscreen build/tests/screens "$out"
+if [ -x build/tools/screens ]; then
+  QT_QPA_PLATFORM=offscreen build/tools/screens "$out"
 else
   echo "no screens yet"
 fi

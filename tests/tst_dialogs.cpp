@@ -1,46 +1,74 @@
+#include "RecordedUrls.h"
 #include "ScriptedDialogs.h"
 #include "TestHome.h"
+#include "TestMain.h"
 
-#include <QtTest>
+#include "app/UrlOpener.h"
+#include "storage/Setting.h"
 
-// The dialog seams themselves: scripted answers come back in order and every
-// box is recorded with its text format.
-class TestDialogs : public QObject
-{
+// The seams every test leans on: nothing unscripted may open, a script must
+// match title and text, and a home never leaks into the real one.
+class TestDialogs : public QObject {
     Q_OBJECT
 private slots:
-    void scriptedAnswersAndRecording()
-    {
-        ScriptedDialogs dialogs;
-        dialogs.expectBox(QStringLiteral("Login"), QMessageBox::Ok);
-        dialogs.expectBox(QStringLiteral("pulizia"), QMessageBox::Cancel);
-        dialogs.expectFile(QStringLiteral("Scegli"), QStringLiteral("/tmp/x.pdf"));
-        QCOMPARE(MessageBox::critical(nullptr, QStringLiteral("Login"), QStringLiteral("<b>x</b>")),
-                 QMessageBox::Ok);
-        QCOMPARE(MessageBox::question(nullptr, QString(), QStringLiteral("avviare la pulizia?")),
+    void unscriptedDialogsFailTheTest() {
+        // The failure is the point: expected, so the suite stays green.
+        QEXPECT_FAIL("", "an unscripted message box fails the test", Continue);
+        QCOMPARE(MessageBox::critical(nullptr, QStringLiteral("Errore"), QStringLiteral("x")),
                  QMessageBox::Cancel);
-        QCOMPARE(FileDialog::getOpenFileName(nullptr, QStringLiteral("Scegli un file")),
-                 QStringLiteral("/tmp/x.pdf"));
-        QVERIFY(dialogs.allAnswered());
-        QCOMPARE(dialogs.boxes().size(), 2);
-        QCOMPARE(dialogs.boxes().at(0).icon, QMessageBox::Critical);
-        QCOMPARE(dialogs.boxes().at(0).format, Qt::PlainText);
-        QCOMPARE(dialogs.boxes().at(1).buttons, QMessageBox::Ok | QMessageBox::Cancel);
-        QCOMPARE(dialogs.boxes().at(1).defaultButton, QMessageBox::Ok);
+        QEXPECT_FAIL("", "an unscripted file dialog fails the test", Continue);
+        QVERIFY(FileDialog::getSaveFileName(nullptr, QStringLiteral("Salva")).isEmpty());
+        QEXPECT_FAIL("", "an unscripted browser opening fails the test", Continue);
+        QVERIFY(!UrlOpener::open(QUrl(QStringLiteral("https://example.invalid/"))));
     }
 
-    void homeIsPrivateAndRestored()
-    {
-        const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+    void scriptMatchesTitleAndTextSeparately() {
+        {
+            ScriptedDialogs dialogs;
+            dialogs.expectBox(QStringLiteral("Login"), QStringLiteral("pulizia"),
+                              QMessageBox::Cancel);
+            dialogs.expectFile(QStringLiteral("Scegli un file"), QStringLiteral("/tmp/x.pdf"));
+            QCOMPARE(MessageBox::question(nullptr, QStringLiteral("Login"),
+                                          QStringLiteral("avviare la pulizia?")),
+                     QMessageBox::Cancel);
+            QCOMPARE(FileDialog::getOpenFileName(nullptr, QStringLiteral("Scegli un file")),
+                     QStringLiteral("/tmp/x.pdf"));
+            QVERIFY(dialogs.allAnswered());
+            QCOMPARE(dialogs.boxes().at(0).buttons, QMessageBox::Ok | QMessageBox::Cancel);
+        }
+        ScriptedDialogs dialogs;
+        // A title in the text, or a text in the title, is no match.
+        dialogs.expectBox(QStringLiteral("Errore"), QStringLiteral("Errore"));
+        QEXPECT_FAIL("", "the text must contain the scripted text", Continue);
+        QCOMPARE(MessageBox::critical(nullptr, QStringLiteral("Errore"), QStringLiteral("rete")),
+                 QMessageBox::Cancel);
+        QVERIFY(dialogs.allAnswered());
+    }
+
+    void browserOpeningsAreRecorded() {
+        RecordedUrls urls;
+        QVERIFY(UrlOpener::open(QUrl(QStringLiteral("https://example.invalid/a"))));
+        QCOMPARE(urls.urls(), QList<QUrl>{QUrl(QStringLiteral("https://example.invalid/a"))});
+    }
+
+    void homeEndsCleanly() {
+        const QByteArray outer = qgetenv("XDG_CONFIG_HOME");
+        QString mirror;
         {
             TestHome home;
             QVERIFY(qgetenv("XDG_CONFIG_HOME").startsWith(home.path().toLocal8Bit()));
-            QCOMPARE(qgetenv("HOME"), home.path().toLocal8Bit());
-            QVERIFY(QFileInfo(home.configHome()).isDir());
+            Setting().setValue(QStringLiteral("lastusername"), QStringLiteral("anna"));
+            mirror = home.databaseFile();
+            QVERIFY(QFileInfo::exists(mirror));
         }
-        QCOMPARE(qgetenv("XDG_CONFIG_HOME"), before);
+        QCOMPARE(qgetenv("XDG_CONFIG_HOME"), outer);
+        // Outside any home the process's own sandbox takes the writes.
+        QVERIFY(QDir::homePath().contains(QStringLiteral("/qp-")));
+        Setting().setValue(QStringLiteral("lastusername"), QStringLiteral("bruno"));
+        QVERIFY(QFileInfo::exists(QString::fromLocal8Bit(outer) +
+                                  QStringLiteral("/QuilloraLite/quilloralite.db")));
     }
 };
 
-QTEST_MAIN(TestDialogs)
+QUILLORA_TEST_MAIN(TestDialogs)
 #include "tst_dialogs.moc"

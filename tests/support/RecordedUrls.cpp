@@ -1,5 +1,6 @@
 #include "RecordedUrls.h"
 
+#include "TestMain.h"
 #include "app/UrlOpener.h"
 
 RecordedUrls::RecordedUrls() {
@@ -10,5 +11,5 @@ RecordedUrls::RecordedUrls() {
 }
 
 RecordedUrls::~RecordedUrls() {
-    UrlOpener::setHandler({});
+    failOnUnscriptedUrls();
 }

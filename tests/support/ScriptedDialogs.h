@@ -4,24 +4,25 @@
 #include "app/MessageBox.h"
 
 #include <QList>
-#include <QPair>
 #include <QString>
 
 // Answers the program's message boxes and file dialogs from a script while it
-// lives. Each expectation names a fragment of the title or the text and the
-// answer to give; boxes must come in the scripted order. An unscripted box, a
-// box that does not match, and answers left over at destruction fail the
-// running test.
-class ScriptedDialogs
-{
+// lives. A box matches when its title is exactly the scripted title and its
+// text contains the scripted text (which must not be empty); boxes must come in
+// the scripted order. An unscripted box, a box that does not match, and
+// answers left over at destruction fail the running test.
+class ScriptedDialogs {
 public:
     ScriptedDialogs();
     ~ScriptedDialogs();
     ScriptedDialogs(const ScriptedDialogs &) = delete;
     ScriptedDialogs &operator=(const ScriptedDialogs &) = delete;
 
-    void expectBox(const QString &fragment, QMessageBox::StandardButton answer = QMessageBox::Ok);
-    void expectFile(const QString &fragment, const QString &path);
+    void expectBox(const QString &title, const QString &text,
+                   QMessageBox::StandardButton answer = QMessageBox::Ok);
+    // A file dialog whose caption is exactly `caption`; `path` is the answer
+    // (empty: the user cancelled).
+    void expectFile(const QString &caption, const QString &path);
 
     // Everything shown so far, in order.
     const QList<MessageBox::Request> &boxes() const { return m_boxes; }
@@ -30,11 +31,20 @@ public:
     bool allAnswered() const { return m_boxScript.isEmpty() && m_fileScript.isEmpty(); }
 
 private:
+    struct Box {
+        QString title;
+        QString text;
+        QMessageBox::StandardButton answer;
+    };
+    struct File {
+        QString caption;
+        QString path;
+    };
     QMessageBox::StandardButton answerBox(const MessageBox::Request &request);
     QString answerFile(const FileDialog::Request &request);
 
-    QList<QPair<QString, QMessageBox::StandardButton>> m_boxScript;
-    QList<QPair<QString, QString>> m_fileScript;
+    QList<Box> m_boxScript;
+    QList<File> m_fileScript;
     QList<MessageBox::Request> m_boxes;
     QList<FileDialog::Request> m_files;
 };

@@ -1,0 +1,79 @@
+#include "Session.h"
+
+#include "mainwindow/CoreMain.h"
+#include "service/LoginDialog.h"
+#include "storage/Database.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QToolButton>
+#include <QtTest>
+
+int mirrorCount(const QString &table, const QString &where) {
+    int count = -1;
+    Database database;
+    if (!database.open())
+        return count;
+    {
+        QSqlQuery query(database.db);
+        if (query.exec(QStringLiteral("SELECT count(*) FROM ") + table +
+                       (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where)) &&
+            query.next())
+            count = query.value(0).toInt();
+    }
+    database.close();
+    return count;
+}
+
+bool signInThroughDialog(const QString &user, const QString &password, bool save,
+                         const std::function<bool()> &done) {
+    LoginDialog *login = nullptr;
+    if (!QTest::qWaitFor([&] { return (login = visibleTopLevel<LoginDialog>()); }, kTimeout))
+        return false;
+    child<QLineEdit>(login, "leUsername")->setText(user);
+    child<QLineEdit>(login, "lePassword")->setText(password);
+    child<QCheckBox>(login, "ckbSalvaCredenziali")->setChecked(save);
+    child<QPushButton>(login, "btmOk")->click();
+    return QTest::qWaitFor(done, kTimeout);
+}
+
+SignedInSession::SignedInSession(int documents)
+    : m_documents(documents) {}
+
+SignedInSession::~SignedInSession() {
+    window.reset();
+}
+
+bool SignedInSession::start() {
+    if (!fixture.isRunning()) {
+        qWarning() << "local service:" << fixture.errorString();
+        return false;
+    }
+    account = fixture.createAccount(QStringLiteral("mario"), QStringLiteral("Segreta1!"),
+                                    m_documents);
+    if (account.profileId.isEmpty())
+        return false;
+    qApp->setQuitOnLastWindowClosed(false);
+    window = std::make_unique<CoreMain>();
+    return signIn();
+}
+
+bool SignedInSession::signIn(bool save) {
+    CoreMain *w = window.get();
+    return signInThroughDialog(account.user, account.password, save,
+                               [w] { return w->isVisible(); }) &&
+           synchronised();
+}
+
+bool SignedInSession::signOut() {
+    child<QToolButton>(window.get(), "btmLogout")->click();
+    return QTest::qWaitFor([] { return visibleTopLevel<LoginDialog>() != nullptr; }, kTimeout);
+}
+
+bool SignedInSession::synchronised() {
+    QLabel *loading = child<QLabel>(window.get(), "lblLoading");
+    return QTest::qWaitFor([loading] { return loading->isHidden(); }, kTimeout);
+}
