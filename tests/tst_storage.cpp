@@ -8,14 +8,10 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-int modeOf(const QString &path) {
+static int modeOf(const QString &path) {
     struct stat info {};
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
 }
-
-} // namespace
 
 class TestStorage : public QObject {
     Q_OBJECT
@@ -23,8 +19,7 @@ private slots:
     void init() { qunsetenv("QUILLORA_SERVICE_URL"); }
     void cleanup() { qunsetenv("QUILLORA_SERVICE_URL"); }
 
-    // Only the current version is trusted; anything else is rebuilt from the
-    // service, keeping the user's settings but not a stale service address.
+    // Other versions are rebuilt from the service: settings kept, but not the address.
     void mirrorVersion_data() {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<bool>("kept");
@@ -36,24 +31,21 @@ private slots:
         QFETCH(QString, damage);
         QFETCH(bool, kept);
         const TestHome home;
-        Setting().setValue("username", "anna");
         Database database;
         QVERIFY(database.open());
-        QSqlQuery query(database.db);
-        QVERIFY(query.exec("INSERT INTO files (hash, folderid) VALUES ('h1', 7)"));
-        QVERIFY(query.exec("UPDATE settings SET value = 'https://old' WHERE key = 'url'"));
-        QVERIFY(query.exec(damage));
-        query.finish();
+        for (const QString &sql :
+             QStringList{"INSERT INTO files (hash) VALUES ('h1')",
+                         "INSERT INTO settings VALUES ('username', 'anna')",
+                         "UPDATE settings SET value = 'x' WHERE key = 'url'", damage})
+            QVERIFY(QSqlQuery(database.db).exec(sql));
         database.close();
         QCOMPARE(mirrorRows("SELECT hash FROM files"), kept ? QStringList{"h1"} : QStringList{});
         QCOMPARE(mirrorRows("SELECT version FROM dbversion"), QStringList{"14"});
-        const QString url = kept ? QStringLiteral("https://old") : QUILLORA_DEFAULT_URL;
-        QCOMPARE(mirrorRows("SELECT key, value FROM settings ORDER BY key"),
-                 (QStringList{"url|" + url, "username|anna"}));
+        QCOMPARE(
+            mirrorRows("SELECT key, value FROM settings ORDER BY key"),
+            (QStringList{"url|" + (kept ? QString("x") : QUILLORA_DEFAULT_URL), "username|anna"}));
     }
-
-    // A nested open must not reopen the shared connection (that would drop the
-    // outer transaction); the outermost close commits it.
+    // A nested open must not reopen (and so drop) the outer transaction; close commits it.
     void nestedOpenKeepsOuterTransactionAndCloseCommits() {
         const TestHome home;
         Database outer, inner;
@@ -65,7 +57,6 @@ private slots:
         outer.close();
         QCOMPARE(mirrorRows("SELECT idbuckets FROM buckets ORDER BY 1"), (QStringList{"B1", "B2"}));
     }
-
     // Remembered passwords are kept in clear: owner only, even if loosened since.
     void onlyTheOwnerReachesTheMirror() {
         const TestHome home;
@@ -80,7 +71,6 @@ private slots:
             QCOMPARE(modeOf(home.databaseFile()), 0600);
         }
     }
-
     void unopenableLocationFailsQuietly() {
         const TestHome home;
         QFile blocker(home.dataDir()); // the directory's name taken by a file
@@ -93,10 +83,8 @@ private slots:
         setting.setValue("username", "anna");
         setting.removeValue("username");
         QCOMPARE(setting.value("url"), QString());
-        QVERIFY(blocker.open(QIODevice::ReadOnly));
-        QCOMPARE(blocker.readAll(), QByteArray("dati"));
+        QVERIFY(blocker.open(QIODevice::ReadOnly) && blocker.readAll() == "dati");
     }
-
     void settingsSeenByOtherObjects() {
         const TestHome home;
         Setting writer, reader;
@@ -109,7 +97,6 @@ private slots:
         QCOMPARE(mirrorRows("SELECT key FROM settings ORDER BY key"),
                  (QStringList{"url", "username"}));
     }
-
     // The service address is set from the environment or by hand; either way
     // only its trailing slashes go.
     void urlLosesTrailingSlashesOnly_data() {
@@ -138,17 +125,13 @@ private slots:
             Setting().setValue(key, value);
         QTEST(Setting().value(key), "stored");
     }
-
-    // Syncing a field again replaces its value: one value per field per document.
-    void fieldValueIsUniquePerDocument() {
+    void fieldValueIsUniquePerDocument() { // a field synced again replaces its one value
         const TestHome home;
         Database database;
         QVERIFY(database.open());
-        QSqlQuery query(database.db);
         const QString insert = "INSERT INTO metadati_values (idmetadata, value, hash) VALUES ";
-        QVERIFY(query.exec(insert + "(3, 'Rossi', 'h1'), (3, 'Rossi', 'h2')"));
-        QVERIFY(!query.exec(insert + "(3, 'Verdi', 'h1')"));
-        query.finish();
+        QVERIFY(QSqlQuery(database.db).exec(insert + "(3, 'Rossi', 'h1'), (3, 'Rossi', 'h2')"));
+        QVERIFY(!QSqlQuery(database.db).exec(insert + "(3, 'Verdi', 'h1')"));
         database.close();
     }
 };
