@@ -252,7 +252,7 @@ private slots:
 
     void iconFollowsTheLocalFileWithoutRereadingIt() {
         const QString dir = m_home.path() + "/";
-        // Moved ahead: an edit keeping the size still changes the times.
+        // `ahead` seconds on: an edit keeping the size must still show in the times.
         auto write = [&](const QString &name, const char *text, int ahead = 0) {
             QFile out(dir + name);
             return out.open(QIODevice::WriteOnly) && out.write(text) == 5 && out.flush() &&
