@@ -33,12 +33,8 @@ int runInstance(int argc, char **argv) {
     return app.exec();
 }
 
-QString uniqueKey() {
-    return QString::number(QRandomGenerator::global()->generate64());
-}
-
-QString nameFor(const QString &key) {
-    return SingleApplication::serverNameFor(key, Platform::currentUserName());
+QString nameFor(const QString &key, const QString &user = Platform::currentUserName()) {
+    return SingleApplication::serverNameFor(key, user);
 }
 
 bool takeFrame(QLocalSocket &socket, QString *text) {
@@ -47,7 +43,7 @@ bool takeFrame(QLocalSocket &socket, QString *text) {
         Patience);
 }
 
-bool acceptsConnections(const QString &name) {
+bool serving(const QString &name) {
     QLocalSocket probe;
     probe.connectToServer(name);
     return probe.waitForConnected(1000);
@@ -57,72 +53,57 @@ bool acceptsConnections(const QString &name) {
 
 class TestSingleInstance : public QObject {
     Q_OBJECT
-    std::unique_ptr<TestHome> home;
-    QList<QProcess *> children;
-    QStringList usedNames;
+    TestHome home;
     const QString productKey = QString::fromLatin1(SingleApplication::ApplicationKey);
+    QString key; // a fresh one for every case
+    QHash<QProcess *, QByteArray> output;
+    QStringList usedNames;
 
-    QProcess *launch(const QString &key, const QString &user = QString()) {
+    // The product when `key` is null, else a bare instance.
+    QProcess *launch(const QString &key, const QString &user = Platform::currentUserName()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert(RoleUser, user);
         if (!key.isNull())
             environment.insert(RoleKey, key);
-        if (!user.isNull())
-            environment.insert(RoleUser, user);
-        usedNames << SingleApplication::serverNameFor(
-            key.isNull() ? productKey : key, user.isNull() ? Platform::currentUserName() : user);
+        usedNames << nameFor(key.isNull() ? productKey : key, user);
         auto *process = new QProcess(this);
-        children << process;
+        output.insert(process, QByteArray());
         process->setProcessEnvironment(environment);
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        const QString dir = qEnvironmentVariable("QUILLORA_BINARY_DIR",
-                                                 QCoreApplication::applicationDirPath() + "/..");
-        process->start(
-            key.isNull() ? dir + "/quilloralite" : QCoreApplication::applicationFilePath(), {});
+        process->start(key.isNull() ? qEnvironmentVariable("QUILLORA_BINARY_DIR") + "/quilloralite"
+                                    : QCoreApplication::applicationFilePath());
         return process;
     }
-    QProcess *product() { return launch(QString()); }
-    // Waits until everything the process printed contains `text`.
-    bool printed(QProcess *process, const QByteArray &text) {
+    bool printed(QProcess *process, const QByteArray &text) { // all it printed contains `text`
         QByteArray &seen = output[process];
         return QTest::qWaitFor(
             [&] { return (seen += process->readAllStandardOutput()).contains(text); }, Patience);
     }
-    bool exited(QProcess *process) {
-        return QTest::qWaitFor([&] { return process->state() == QProcess::NotRunning; },
-                               Patience) &&
+    static bool exited(QProcess *process) { // well, on its own
+        return process->waitForFinished(Patience) &&
                process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
     }
-    static void kill(QProcess *process) {
-        process->kill();
-        process->waitForFinished(Patience);
-    }
-    QHash<QProcess *, QByteArray> output;
 
 private slots:
-    void init() { home = std::make_unique<TestHome>(); }
+    void init() { key = QString::number(QRandomGenerator::global()->generate64()); }
     void cleanup() {
-        for (QProcess *child : std::as_const(children))
-            kill(child);
-        qDeleteAll(children), children.clear(), output.clear();
-        // Killed instances leave their marker and socket file behind.
-        for (const QString &name : std::as_const(usedNames)) {
+        for (QProcess *process : output.keys())
+            process->kill(), process->waitForFinished(Patience), delete process;
+        output.clear();
+        for (const QString &name : std::as_const(usedNames)) { // what killed instances leave
             QSharedMemory marker(name);
             if (marker.attach())
                 marker.detach();
             QLocalServer::removeServer(name);
         }
         usedNames.clear();
-        // Instances of this process live on the application; they end in this test's home.
-        qDeleteAll(qApp->findChildren<QLocalServer *>(Qt::FindDirectChildrenOnly));
-        qDeleteAll(qApp->findChildren<QSharedMemory *>(Qt::FindDirectChildrenOnly));
-        home.reset();
     }
 
     void serverNamePerUser() {
-        QCOMPARE(SingleApplication::serverNameFor(productKey, "user1"),
+        QCOMPARE(nameFor(productKey, "user1"),
                  QStringLiteral("_sa_5C1F7A2E3B8D4E91A6D27F0B9C4E1A36_7573657231"));
-        QCOMPARE(SingleApplication::serverNameFor(productKey, "José"), // hex of the UTF-8 bytes
+        QCOMPARE(nameFor(productKey, "José"), // the hex of the UTF-8 bytes
                  QStringLiteral("_sa_5C1F7A2E3B8D4E91A6D27F0B9C4E1A36_4a6f73c3a9"));
     }
 
@@ -132,32 +113,29 @@ private slots:
         const QByteArray both = first + FramedMessage::encode("è\U0001F600");
         QString text;
         qsizetype size = 0;
-        QCOMPARE(FramedMessage::decode(both.left(first.size() - 1), &text, &size),
-                 FramedMessage::Status::Incomplete);
         QCOMPARE(FramedMessage::decode(both, &text, &size), FramedMessage::Status::Complete);
         QCOMPARE(text, QStringLiteral("Ab"));
-        QCOMPARE(size, first.size());
         QCOMPARE(FramedMessage::decode(both.mid(size), &text, &size),
                  FramedMessage::Status::Complete);
         QCOMPARE(text, QStringLiteral("è\U0001F600"));
     }
 
     void hostilePeers_data() {
-        QTest::addColumn<QByteArray>("hex");   // what the peer sends after the greeting
-        QTest::addColumn<QString>("greeting"); // else: a first instance that greets so
+        QTest::addColumn<QByteArray>("hex");   // what a peer sends after the greeting
+        QTest::addColumn<QString>("greeting"); // else: how a first instance greets
         QTest::newRow("negative size") << QByteArray("ffffffff") << QString();
         QTest::newRow("size beyond the limit") << QByteArray("00100001") << QString();
         QTest::newRow("size shorter than a string") << QByteArray("000000020000") << QString();
         QTest::newRow("odd string length") << QByteArray("000000050000000141") << QString();
-        QTest::newRow("string longer than its frame")
-            << QByteArray("000000060000000400" "41") << QString();
+        QTest::newRow("string beyond its frame") << QByteArray("000000060000000400"
+                                                               "41")
+                                                 << QString();
         QTest::newRow("stalled partial frame") << QByteArray("000000180000001400") << QString();
         QTest::newRow("wrong greeting") << QByteArray() << "Altro";
     }
     void hostilePeers() {
         QFETCH(QByteArray, hex);
         QFETCH(QString, greeting);
-        const QString key = uniqueKey();
         if (!greeting.isEmpty()) {
             QSharedMemory marker(nameFor(key));
             QVERIFY(marker.create(1));
@@ -200,74 +178,63 @@ private slots:
     }
 
     void messagesReachAnotherProcess() {
-        const QString key = uniqueKey();
         QProcess *first = launch(key);
         QVERIFY(printed(first, "first\n"));
         SingleApplication later(key, nullptr);
-        QVERIFY(later.isRunning());
-        QVERIFY(later.sendMessage(""));
-        QVERIFY(later.sendMessage("è\U0001F600"));
-        const QByteArray both =
-            "message:\nmessage:" + QString("è\U0001F600").toUtf8().toHex() + "\n";
-        QVERIFY(printed(first, both));
-        // A later process is acknowledged too.
-        QProcess *second = launch(key);
-        QVERIFY(printed(second, "running sent=1\n"));
-        QVERIFY(exited(second));
-        QVERIFY(printed(first, both + "message:\n"));
+        QVERIFY(later.isRunning() && later.sendMessage("") && later.sendMessage("è\U0001F600"));
+        const QByteArray both = "message:\nmessage:" + QString("è\U0001F600").toUtf8().toHex();
+        QVERIFY(printed(first, both + "\n"));
+        QProcess *second = launch(key); // a later process is acknowledged too
+        QVERIFY(printed(second, "running sent=1\n") && exited(second));
+        QVERIFY(printed(first, both + "\nmessage:\n"));
     }
 
     void otherUserRunsIndependently() {
-        const QString key = uniqueKey();
         QProcess *mine = launch(key);
         QVERIFY(printed(mine, "first\n"));
         const SingleApplication other(key, "qualcun-altro", nullptr);
         QVERIFY(!other.isRunning());
-        QSignalSpy spy(&other, &SingleApplication::messageReceived);
+        QSignalSpy received(&other, &SingleApplication::messageReceived);
         // The other user's later start reaches the other user's instance, in this process.
-        QProcess *later = launch(key, "qualcun-altro");
-        QVERIFY(printed(later, "running sent=1\n"));
-        QVERIFY(spy.count() == 1 || spy.wait(Patience));
+        QVERIFY(printed(launch(key, "qualcun-altro"), "running sent=1\n"));
+        QVERIFY(received.count() == 1 || received.wait(Patience));
         QCOMPARE(mine->state(), QProcess::Running);
     }
 
     void staleSocketFileIsReplaced() {
         // As after a reboot: the marker is gone, the dead instance's socket file is not.
-        const QString key = uniqueKey();
         QProcess *dead = launch(key);
         QVERIFY(printed(dead, "first\n"));
-        kill(dead);
+        dead->kill();
+        QVERIFY(dead->waitForFinished(Patience));
         QSharedMemory leftover(nameFor(key));
         QVERIFY(leftover.attach() && leftover.detach());
         QVERIFY(QFileInfo::exists(QDir::temp().filePath(nameFor(key))));
         QProcess *first = launch(key);
         QVERIFY(printed(first, "first\n"));
-        SingleApplication later(key, nullptr);
-        QVERIFY(later.sendMessage("di nuovo"));
+        QVERIFY(SingleApplication(key, nullptr).sendMessage("di nuovo"));
         QVERIFY(printed(first, "message:" + QByteArray("di nuovo").toHex()));
     }
 
     void productSecondStartReachesTheFirst() {
         QProcess *first = launch(productKey);
         QVERIFY(printed(first, "first\n"));
-        QVERIFY(exited(product()));
+        QVERIFY(exited(launch(QString())));
         QVERIFY(printed(first, "message:\n"));
         QCOMPARE(first->state(), QProcess::Running);
     }
 
     void productRecoversFromAKilledInstance() {
-        QProcess *killed = product();
-        QTRY_VERIFY_WITH_TIMEOUT(acceptsConnections(nameFor(productKey)), Patience);
-        kill(killed);
-        QVERIFY(!acceptsConnections(nameFor(productKey)));
+        QProcess *killed = launch(QString());
+        QTRY_VERIFY_WITH_TIMEOUT(serving(nameFor(productKey)), Patience);
+        killed->kill();
+        QVERIFY(killed->waitForFinished(Patience) && !serving(nameFor(productKey)));
         // The next start takes over instead of reporting to nobody, and acknowledges.
-        QProcess *first = product();
-        QTRY_VERIFY_WITH_TIMEOUT(acceptsConnections(nameFor(productKey)), Patience);
-        QVERIFY(exited(product()));
+        QProcess *first = launch(QString());
+        QTRY_VERIFY_WITH_TIMEOUT(serving(nameFor(productKey)), Patience);
+        QVERIFY(exited(launch(QString())));
         QCOMPARE(first->state(), QProcess::Running);
-        SingleApplication later(productKey, nullptr);
-        QVERIFY(later.isRunning());
-        QVERIFY(later.sendMessage(""));
+        QVERIFY(SingleApplication(productKey, nullptr).sendMessage(""));
     }
 };
 
