@@ -16,13 +16,13 @@ namespace {
 const char RoleKey[] = "TST_SINGLEINSTANCE_KEY"; // set: this binary is a bare instance
 const char RoleUser[] = "TST_SINGLEINSTANCE_USER";
 constexpr int Patience = 30000;
+const QString ProductKey = QString::fromLatin1(SingleApplication::ApplicationKey);
 
 // A bare instance: "first" once it serves, then "message:<utf-8 hex>" per message; a later
 // one sends an empty message and reports whether the first acknowledged it.
 int runInstance(int argc, char **argv) {
     QCoreApplication app(argc, argv);
-    SingleApplication single(qEnvironmentVariable(RoleKey),
-                             qEnvironmentVariable(RoleUser, Platform::currentUserName()), &app);
+    SingleApplication single(qEnvironmentVariable(RoleKey), qEnvironmentVariable(RoleUser), &app);
     QTextStream out(stdout);
     if (single.isRunning())
         return out << "running sent=" << int(single.sendMessage("")) << Qt::endl, 0;
@@ -37,10 +37,12 @@ QString nameFor(const QString &key, const QString &user = Platform::currentUserN
     return SingleApplication::serverNameFor(key, user);
 }
 
-bool takeFrame(QLocalSocket &socket, QString *text) {
-    return QTest::qWaitFor(
-        [&] { return FramedMessage::take(&socket, text) == FramedMessage::Status::Complete; },
+QString takeFrame(QLocalSocket &socket) {
+    QString text;
+    const bool taken = QTest::qWaitFor(
+        [&] { return FramedMessage::take(&socket, &text) == FramedMessage::Status::Complete; },
         Patience);
+    return taken ? text : QStringLiteral("(none)");
 }
 
 bool serving(const QString &name) {
@@ -54,7 +56,6 @@ bool serving(const QString &name) {
 class TestSingleInstance : public QObject {
     Q_OBJECT
     TestHome home;
-    const QString productKey = QString::fromLatin1(SingleApplication::ApplicationKey);
     QString key; // a fresh one for every case
     QHash<QProcess *, QByteArray> output;
     QStringList usedNames;
@@ -66,7 +67,7 @@ class TestSingleInstance : public QObject {
         environment.insert(RoleUser, user);
         if (!key.isNull())
             environment.insert(RoleKey, key);
-        usedNames << nameFor(key.isNull() ? productKey : key, user);
+        usedNames << nameFor(key.isNull() ? ProductKey : key, user);
         auto *process = new QProcess(this);
         output.insert(process, QByteArray());
         process->setProcessEnvironment(environment);
@@ -100,24 +101,12 @@ private slots:
         usedNames.clear();
     }
 
-    void serverNamePerUser() {
-        QCOMPARE(nameFor(productKey, "user1"),
+    void serverNamePerUserAndFrameFormat() {
+        QCOMPARE(nameFor(ProductKey, "user1"),
                  QStringLiteral("_sa_5C1F7A2E3B8D4E91A6D27F0B9C4E1A36_7573657231"));
-        QCOMPARE(nameFor(productKey, "José"), // the hex of the UTF-8 bytes
+        QCOMPARE(nameFor(ProductKey, "José"), // the hex of the UTF-8 bytes
                  QStringLiteral("_sa_5C1F7A2E3B8D4E91A6D27F0B9C4E1A36_4a6f73c3a9"));
-    }
-
-    void framesBackToBack() {
-        const QByteArray first = FramedMessage::encode("Ab");
-        QCOMPARE(first.toHex(), QByteArray("000000080000000400410062"));
-        const QByteArray both = first + FramedMessage::encode("è\U0001F600");
-        QString text;
-        qsizetype size = 0;
-        QCOMPARE(FramedMessage::decode(both, &text, &size), FramedMessage::Status::Complete);
-        QCOMPARE(text, QStringLiteral("Ab"));
-        QCOMPARE(FramedMessage::decode(both.mid(size), &text, &size),
-                 FramedMessage::Status::Complete);
-        QCOMPARE(text, QStringLiteral("è\U0001F600"));
+        QCOMPARE(FramedMessage::encode("Ab").toHex(), QByteArray("000000080000000400410062"));
     }
 
     void hostilePeers_data() {
@@ -127,9 +116,7 @@ private slots:
         QTest::newRow("size beyond the limit") << QByteArray("00100001") << QString();
         QTest::newRow("size shorter than a string") << QByteArray("000000020000") << QString();
         QTest::newRow("odd string length") << QByteArray("000000050000000141") << QString();
-        QTest::newRow("string beyond its frame") << QByteArray("000000060000000400"
-                                                               "41")
-                                                 << QString();
+        QTest::newRow("string beyond its frame") << QByteArray("00000006000000040041") << QString();
         QTest::newRow("stalled partial frame") << QByteArray("000000180000001400") << QString();
         QTest::newRow("wrong greeting") << QByteArray() << "Altro";
     }
@@ -162,79 +149,64 @@ private slots:
         QSignalSpy received(&first, &SingleApplication::messageReceived);
         QLocalSocket hostile, peer;
         QSignalSpy dropped(&hostile, &QLocalSocket::disconnected);
-        QString frame;
         hostile.connectToServer(first.serverName());
-        QVERIFY(takeFrame(hostile, &frame));
+        QCOMPARE(takeFrame(hostile), first.id());
         hostile.write(QByteArray::fromHex(hex));
         QVERIFY(dropped.wait(LocalThread::StallLimitMs + Patience));
-        // Everybody else is still served; the dropped peer never reported anything.
+        // Everybody else is still served, frames back to back too; the dropped peer never
+        // reported anything.
         peer.connectToServer(first.serverName());
-        QVERIFY(takeFrame(peer, &frame));
-        peer.write(FramedMessage::encode("avanti"));
-        QVERIFY(takeFrame(peer, &frame));
-        QCOMPARE(frame, first.id());
-        QVERIFY(received.wait(Patience));
-        QCOMPARE(received, QList<QVariantList>({{"avanti"}}));
+        QCOMPARE(takeFrame(peer), first.id());
+        peer.write(FramedMessage::encode("avanti") + FramedMessage::encode("è\U0001F600"));
+        QCOMPARE(takeFrame(peer) + takeFrame(peer), first.id() + first.id());
+        QVERIFY(QTest::qWaitFor([&] { return received.count() == 2; }, Patience));
+        QCOMPARE(received, QList<QVariantList>({{"avanti"}, {"è\U0001F600"}}));
     }
 
-    void messagesReachAnotherProcess() {
+    void instancesInOtherProcesses() {
         QProcess *first = launch(key);
         QVERIFY(printed(first, "first\n"));
         SingleApplication later(key, nullptr);
         QVERIFY(later.isRunning() && later.sendMessage("") && later.sendMessage("è\U0001F600"));
         const QByteArray both = "message:\nmessage:" + QString("è\U0001F600").toUtf8().toHex();
         QVERIFY(printed(first, both + "\n"));
-        QProcess *second = launch(key); // a later process is acknowledged too
-        QVERIFY(printed(second, "running sent=1\n") && exited(second));
+        QVERIFY(printed(launch(key), "running sent=1\n")); // a later process is acknowledged
         QVERIFY(printed(first, both + "\nmessage:\n"));
-    }
 
-    void otherUserRunsIndependently() {
-        QProcess *mine = launch(key);
-        QVERIFY(printed(mine, "first\n"));
+        // Another user's instances are apart: its later start reaches its own instance (here).
         const SingleApplication other(key, "qualcun-altro", nullptr);
         QVERIFY(!other.isRunning());
         QSignalSpy received(&other, &SingleApplication::messageReceived);
-        // The other user's later start reaches the other user's instance, in this process.
         QVERIFY(printed(launch(key, "qualcun-altro"), "running sent=1\n"));
         QVERIFY(received.count() == 1 || received.wait(Patience));
-        QCOMPARE(mine->state(), QProcess::Running);
-    }
+        QCOMPARE(first->state(), QProcess::Running);
 
-    void staleSocketFileIsReplaced() {
         // As after a reboot: the marker is gone, the dead instance's socket file is not.
-        QProcess *dead = launch(key);
-        QVERIFY(printed(dead, "first\n"));
-        dead->kill();
-        QVERIFY(dead->waitForFinished(Patience));
+        first->kill();
+        QVERIFY(first->waitForFinished(Patience));
         QSharedMemory leftover(nameFor(key));
         QVERIFY(leftover.attach() && leftover.detach());
         QVERIFY(QFileInfo::exists(QDir::temp().filePath(nameFor(key))));
-        QProcess *first = launch(key);
-        QVERIFY(printed(first, "first\n"));
+        QProcess *next = launch(key);
+        QVERIFY(printed(next, "first\n"));
         QVERIFY(SingleApplication(key, nullptr).sendMessage("di nuovo"));
-        QVERIFY(printed(first, "message:" + QByteArray("di nuovo").toHex()));
+        QVERIFY(printed(next, "message:" + QByteArray("di nuovo").toHex()));
     }
 
-    void productSecondStartReachesTheFirst() {
-        QProcess *first = launch(productKey);
+    void productInstances() {
+        QProcess *first = launch(ProductKey);
         QVERIFY(printed(first, "first\n"));
-        QVERIFY(exited(launch(QString())));
+        QVERIFY(exited(launch(QString()))); // a second start reaches the first and ends
         QVERIFY(printed(first, "message:\n"));
-        QCOMPARE(first->state(), QProcess::Running);
-    }
-
-    void productRecoversFromAKilledInstance() {
-        QProcess *killed = launch(QString());
-        QTRY_VERIFY_WITH_TIMEOUT(serving(nameFor(productKey)), Patience);
-        killed->kill();
-        QVERIFY(killed->waitForFinished(Patience) && !serving(nameFor(productKey)));
-        // The next start takes over instead of reporting to nobody, and acknowledges.
-        QProcess *first = launch(QString());
-        QTRY_VERIFY_WITH_TIMEOUT(serving(nameFor(productKey)), Patience);
+        first->kill();
+        QVERIFY(first->waitForFinished(Patience) && !serving(nameFor(ProductKey)));
+        // The next start takes over from the killed one instead of reporting to nobody, and
+        // acknowledges later ones.
+        first = launch(QString());
+        QTRY_VERIFY_WITH_TIMEOUT(serving(nameFor(ProductKey)), Patience);
         QVERIFY(exited(launch(QString())));
         QCOMPARE(first->state(), QProcess::Running);
-        QVERIFY(SingleApplication(productKey, nullptr).sendMessage(""));
+        QVERIFY(SingleApplication(ProductKey, nullptr).sendMessage(""));
     }
 };
 
