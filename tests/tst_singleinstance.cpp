@@ -37,12 +37,12 @@ QString nameFor(const QString &key, const QString &user = Platform::currentUserN
     return SingleApplication::serverNameFor(key, user);
 }
 
-QString takeFrame(QLocalSocket &socket) {
+QString takeFrame(QLocalSocket &socket) { // empty when none comes in time
     QString text;
-    const bool taken = QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] { return FramedMessage::take(&socket, &text) == FramedMessage::Status::Complete; },
         Patience);
-    return taken ? text : QStringLiteral("(none)");
+    return text;
 }
 
 bool serving(const QString &name) {
@@ -62,18 +62,15 @@ class TestSingleInstance : public QObject {
 
     // The product when `key` is null, else a bare instance.
     QProcess *launch(const QString &key, const QString &user = Platform::currentUserName()) {
+        auto *process = new QProcess(this);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert(RoleUser, user);
         if (!key.isNull())
             environment.insert(RoleKey, key);
-        usedNames << nameFor(key.isNull() ? ProductKey : key, user);
-        auto *process = new QProcess(this);
-        output.insert(process, QByteArray());
         process->setProcessEnvironment(environment);
-        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(key.isNull() ? qEnvironmentVariable("QUILLORA_BINARY_DIR") + "/quilloralite"
                                     : QCoreApplication::applicationFilePath());
+        usedNames << nameFor(key.isNull() ? ProductKey : key, user), output[process];
         return process;
     }
     bool printed(QProcess *process, const QByteArray &text) { // all it printed contains `text`
@@ -88,17 +85,12 @@ class TestSingleInstance : public QObject {
 
 private slots:
     void init() { key = QString::number(QRandomGenerator::global()->generate64()); }
-    void cleanup() {
+    void cleanup() { // killed instances leave their marker and socket file behind
         for (QProcess *process : output.keys())
             process->kill(), process->waitForFinished(Patience), delete process;
-        output.clear();
-        for (const QString &name : std::as_const(usedNames)) { // what killed instances leave
-            QSharedMemory marker(name);
-            if (marker.attach())
-                marker.detach();
-            QLocalServer::removeServer(name);
-        }
-        usedNames.clear();
+        for (const QString &name : std::as_const(usedNames))
+            QSharedMemory(name).attach(), QLocalServer::removeServer(name); // the last detach
+        output.clear(), usedNames.clear();                                  // destroys it
     }
 
     void serverNamePerUserAndFrameFormat() {
