@@ -13,25 +13,8 @@
 
 namespace {
 
-const char RoleKey[] = "TST_SINGLEINSTANCE_KEY"; // set: this binary is a bare instance
-const char RoleUser[] = "TST_SINGLEINSTANCE_USER";
 constexpr int Patience = 30000;
 const QString ProductKey = QString::fromLatin1(SingleApplication::ApplicationKey);
-
-// A bare instance: "first" once it serves, then "message:<utf-8 hex>" per message; a later
-// one sends an empty message and reports whether the first acknowledged it.
-int runInstance(int argc, char **argv) {
-    QCoreApplication app(argc, argv);
-    SingleApplication single(qEnvironmentVariable(RoleKey), qEnvironmentVariable(RoleUser), &app);
-    QTextStream out(stdout);
-    if (single.isRunning())
-        return out << "running sent=" << int(single.sendMessage("")) << Qt::endl, 0;
-    QObject::connect(&single, &SingleApplication::messageReceived, &app, [&](const QString &text) {
-        out << "message:" << text.toUtf8().toHex() << Qt::endl;
-    });
-    out << "first" << Qt::endl;
-    return app.exec();
-}
 
 QString nameFor(const QString &key, const QString &user = Platform::currentUserName()) {
     return SingleApplication::serverNameFor(key, user);
@@ -57,40 +40,32 @@ class TestSingleInstance : public QObject {
     Q_OBJECT
     TestHome home;
     QString key; // a fresh one for every case
-    QHash<QProcess *, QByteArray> output;
-    QStringList usedNames;
+    QList<QProcess *> products;
 
-    // The product when `key` is null, else a bare instance.
-    QProcess *launch(const QString &key, const QString &user = Platform::currentUserName()) {
-        auto *process = new QProcess(this);
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(RoleUser, user);
-        if (!key.isNull())
-            environment.insert(RoleKey, key);
-        process->setProcessEnvironment(environment);
-        process->start(key.isNull() ? qEnvironmentVariable("QUILLORA_BINARY_DIR") + "/quilloralite"
-                                    : QCoreApplication::applicationFilePath());
-        usedNames << nameFor(key.isNull() ? ProductKey : key, user), output[process];
-        return process;
+    QProcess *launchProduct() {
+        products << new QProcess(this);
+        products.last()->start(qEnvironmentVariable("QUILLORA_BINARY_DIR") + "/quilloralite", {});
+        return products.last();
     }
-    bool printed(QProcess *process, const QByteArray &text) { // all it printed contains `text`
-        QByteArray &seen = output[process];
-        return QTest::qWaitFor(
-            [&] { return (seen += process->readAllStandardOutput()).contains(text); }, Patience);
-    }
-    static bool exited(QProcess *process) { // well, on its own
-        return process->waitForFinished(Patience) &&
+    // Waits with the event loop running: this process's instances accept there.
+    static bool exited(QProcess *process) {
+        return QTest::qWaitFor([&] { return process->state() == QProcess::NotRunning; },
+                               Patience) &&
                process->exitStatus() == QProcess::NormalExit && process->exitCode() == 0;
     }
 
 private slots:
     void init() { key = QString::number(QRandomGenerator::global()->generate64()); }
-    void cleanup() { // killed instances leave their marker and socket file behind
-        for (QProcess *process : output.keys())
-            process->kill(), process->waitForFinished(Patience), delete process;
-        for (const QString &name : std::as_const(usedNames))
-            QSharedMemory(name).attach(), QLocalServer::removeServer(name); // the last detach
-        output.clear(), usedNames.clear();                                  // destroys it
+    void cleanup() {
+        for (QProcess *product : std::as_const(products))
+            product->kill(), product->waitForFinished(Patience);
+        qDeleteAll(products), products.clear();
+        // A killed product leaves its marker (the last detach destroys it) and socket file.
+        QSharedMemory(nameFor(ProductKey)).attach(),
+            QLocalServer::removeServer(nameFor(ProductKey));
+        // Instances of this process live on the application.
+        qDeleteAll(qApp->findChildren<QLocalServer *>(Qt::FindDirectChildrenOnly));
+        qDeleteAll(qApp->findChildren<QSharedMemory *>(Qt::FindDirectChildrenOnly));
     }
 
     void serverNamePerUserAndFrameFormat() {
@@ -155,60 +130,41 @@ private slots:
         QCOMPARE(received, QList<QVariantList>({{"avanti"}, {"è\U0001F600"}}));
     }
 
-    void instancesInOtherProcesses() {
-        QProcess *first = launch(key);
-        QVERIFY(printed(first, "first\n"));
-        SingleApplication later(key, nullptr);
-        QVERIFY(later.isRunning() && later.sendMessage("") && later.sendMessage("è\U0001F600"));
-        const QByteArray both = "message:\nmessage:" + QString("è\U0001F600").toUtf8().toHex();
-        QVERIFY(printed(first, both + "\n"));
-        QVERIFY(printed(launch(key), "running sent=1\n")); // a later process is acknowledged
-        QVERIFY(printed(first, both + "\nmessage:\n"));
-
-        // Another user's instances are apart: its later start reaches its own instance (here).
-        const SingleApplication other(key, "qualcun-altro", nullptr);
-        QVERIFY(!other.isRunning());
-        QSignalSpy received(&other, &SingleApplication::messageReceived);
-        QVERIFY(printed(launch(key, "qualcun-altro"), "running sent=1\n"));
+    void productSecondStartReachesTheFirst() {
+        const SingleApplication first(ProductKey, nullptr);
+        QVERIFY(!first.isRunning());
+        QSignalSpy received(&first, &SingleApplication::messageReceived);
+        QVERIFY(exited(launchProduct()));
         QVERIFY(received.count() == 1 || received.wait(Patience));
-        QCOMPARE(first->state(), QProcess::Running);
-
-        // As after a reboot: the marker is gone, the dead instance's socket file is not.
-        first->kill();
-        QVERIFY(first->waitForFinished(Patience));
-        QSharedMemory leftover(nameFor(key));
-        QVERIFY(leftover.attach() && leftover.detach());
-        QVERIFY(QFileInfo::exists(QDir::temp().filePath(nameFor(key))));
-        QProcess *next = launch(key);
-        QVERIFY(printed(next, "first\n"));
-        QVERIFY(SingleApplication(key, nullptr).sendMessage("di nuovo"));
-        QVERIFY(printed(next, "message:" + QByteArray("di nuovo").toHex()));
+        QCOMPARE(received.first().first(), QVariant(QString()));
     }
 
-    void productInstances() {
-        QProcess *first = launch(ProductKey);
-        QVERIFY(printed(first, "first\n"));
-        QVERIFY(exited(launch(QString()))); // a second start reaches the first and ends
-        QVERIFY(printed(first, "message:\n"));
+    void productAsTheFirstInstance() {
+        QProcess *first = launchProduct();
+        QTRY_VERIFY_WITH_TIMEOUT(serving(nameFor(ProductKey)), Patience);
+        QVERIFY(exited(launchProduct()));
+        // It acknowledges what another process sends; another user's instance runs apart.
+        QVERIFY(SingleApplication(ProductKey, nullptr).sendMessage("è\U0001F600"));
+        QVERIFY(!SingleApplication(ProductKey, "qualcun-altro", nullptr).isRunning());
+
+        // Killed, it leaves marker and socket file: the next start takes over instead of
+        // reporting to nobody.
         first->kill();
         QVERIFY(first->waitForFinished(Patience) && !serving(nameFor(ProductKey)));
-        // The next start takes over from the killed one instead of reporting to nobody, and
-        // acknowledges later ones.
-        first = launch(QString());
+        first = launchProduct();
         QTRY_VERIFY_WITH_TIMEOUT(serving(nameFor(ProductKey)), Patience);
-        QVERIFY(exited(launch(QString())));
-        QCOMPARE(first->state(), QProcess::Running);
+        QVERIFY(SingleApplication(ProductKey, nullptr).sendMessage(""));
+
+        // As after a reboot: the marker is gone, the socket file is not.
+        first->kill();
+        QVERIFY(first->waitForFinished(Patience));
+        QVERIFY(QSharedMemory(nameFor(ProductKey)).attach()); // its detach destroys the marker
+        QVERIFY(QFileInfo::exists(QDir::temp().filePath(nameFor(ProductKey))));
+        first = launchProduct();
+        QTRY_VERIFY_WITH_TIMEOUT(serving(nameFor(ProductKey)), Patience);
         QVERIFY(SingleApplication(ProductKey, nullptr).sendMessage(""));
     }
 };
 
-// The process cases need a bare instance that the product cannot be: one told its user and
-// reporting what it receives. This binary becomes one when RoleKey is set.
-#define main testMain
 QUILLORA_TEST_MAIN(TestSingleInstance)
-#undef main
-int main(int argc, char **argv) {
-    return qEnvironmentVariableIsSet(RoleKey) ? runInstance(argc, argv) : testMain(argc, argv);
-}
-
 #include "tst_singleinstance.moc"
