@@ -11,12 +11,11 @@
 #include <QSharedMemory>
 
 namespace {
-
 constexpr int Patience = 30000;
 const QString ProductKey = QString::fromLatin1(SingleApplication::ApplicationKey);
 
-QString nameFor(const QString &key, const QString &user = Platform::currentUserName()) {
-    return SingleApplication::serverNameFor(key, user);
+QString nameFor(const QString &key) {
+    return SingleApplication::serverNameFor(key, Platform::currentUserName());
 }
 
 QString takeFrame(QLocalSocket &socket) { // empty when none comes in time
@@ -32,13 +31,11 @@ bool serving(const QString &name) {
     probe.connectToServer(name);
     return probe.waitForConnected(1000);
 }
-
 } // namespace
 
 class TestSingleInstance : public QObject {
     Q_OBJECT
     TestHome home;
-    QString key; // a fresh one for every case
     QList<QProcess *> products;
     const QString productName = nameFor(ProductKey);
 
@@ -54,23 +51,20 @@ class TestSingleInstance : public QObject {
     }
 
 private slots:
-    void init() { key = QString::number(QRandomGenerator::global()->generate64()); }
     void cleanup() {
         for (QProcess *product : std::as_const(products))
             product->kill(), product->waitForFinished(Patience);
         qDeleteAll(products), products.clear();
-        // A killed product leaves its marker (the last detach destroys it) and socket file.
+        // What a killed product leaves (the last detach destroys a marker); this process's own.
         QSharedMemory(productName).attach(), QLocalServer::removeServer(productName);
-        // Instances of this process live on the application.
         qDeleteAll(qApp->findChildren<QLocalServer *>(Qt::FindDirectChildrenOnly));
         qDeleteAll(qApp->findChildren<QSharedMemory *>(Qt::FindDirectChildrenOnly));
     }
 
     void serverNamePerUserAndFrameFormat() {
-        QCOMPARE(nameFor(ProductKey, "user1"),
-                 QStringLiteral("_sa_5C1F7A2E3B8D4E91A6D27F0B9C4E1A36_7573657231"));
-        QCOMPARE(nameFor(ProductKey, "José"), // the hex of the UTF-8 bytes
-                 QStringLiteral("_sa_5C1F7A2E3B8D4E91A6D27F0B9C4E1A36_4a6f73c3a9"));
+        const QString prefix = "_sa_5C1F7A2E3B8D4E91A6D27F0B9C4E1A36_";
+        QCOMPARE(SingleApplication::serverNameFor(ProductKey, "user1"), prefix + "7573657231");
+        QCOMPARE(SingleApplication::serverNameFor(ProductKey, "José"), prefix + "4a6f73c3a9");
         QCOMPARE(FramedMessage::encode("Ab").toHex(), QByteArray("000000080000000400410062"));
     }
 
@@ -88,6 +82,7 @@ private slots:
     void hostilePeers() {
         QFETCH(QByteArray, hex);
         QFETCH(QString, greeting);
+        const QString key = QString::number(QRandomGenerator::global()->generate64());
         if (!greeting.isEmpty()) { // a first instance of something else
             QSharedMemory marker(nameFor(key));
             QVERIFY(marker.create(1));
