@@ -164,6 +164,7 @@ private slots:
     }
 
     void linksOpenTheServicePages() {
+        reshow();
         RecordedUrls urls;
         ScriptedDialogs dialogs;
         const QString text = "Scarica il modulo e segui le istruzioni contenute all'interno";
