@@ -14,6 +14,9 @@
 
 namespace {
 const QString kNew = "Nuova-Parola 2", kOk = "Password modificata";
+// An office's proxy as the dialog shows it and as it is stored (see proxyState).
+const QString kStored = "11 1111111 p.lan|3128|mario|p4ss proxyCredential|1 proxyPassword|p4ss "
+                        "proxyPort|3128 proxyUrl|p.lan proxyUsername|mario";
 const char *const kProxyFields[] = {"leIndirizzoProxy", "lePortProxy", "leUsernameProxy",
                                     "lePasswordProxy"};
 
@@ -36,18 +39,17 @@ class TestAccountDialogs : public QObject {
     Q_OBJECT
     TestHome home;
     ServiceFixture fixture;
+    LocalService &service = fixture.service();
     QNetworkCookieJar jar; // outlives every connection below
     TestAccount account;
     Setting setting;
     std::unique_ptr<QVWConn> session;
     std::unique_ptr<ChangePwdDialog> dialog;
 
-    LocalService &service() { return fixture.service(); }
-    bool signIn(QVWConn *conn = nullptr) {
-        if (!conn)
-            conn = (session = std::make_unique<QVWConn>(&jar, false)).get();
-        QSignalSpy accepted(conn, &QVWConn::loginSuccessful);
-        conn->login(account.user, account.password, conn == session.get());
+    bool signIn() {
+        session = std::make_unique<QVWConn>(&jar, false);
+        QSignalSpy accepted(session.get(), &QVWConn::loginSuccessful);
+        session->login(account.user, account.password, true);
         return QTest::qWaitFor([&] { return accepted.count() == 1; }, kTimeout);
     }
     template <class T = QPushButton> T *ui(const char *name) { return child<T>(dialog.get(), name); }
@@ -56,40 +58,37 @@ class TestAccountDialogs : public QObject {
         for (int i = 0; i < 3; ++i)
             ui<QLineEdit>(names[i])->setText(typed[i]);
     }
-    bool sending(bool on) { // the spinner turns and both buttons wait
-        return ui<QLabel>("lblLoading")->isVisible() == on && ui("btmSalva")->isEnabled() != on &&
-               ui("btmAnnulla")->isEnabled() != on;
+    // Types and saves; the box that must follow, once shown.
+    MessageBox::Request save(const QStringList &typed, const QString &title, const QString &text) {
+        ScriptedDialogs dialogs;
+        dialogs.expectBox(title, text);
+        type(typed);
+        ui("btmSalva")->click();
+        return QTest::qWaitFor([&] { return dialogs.allAnswered(); }, kTimeout)
+                   ? dialogs.boxes().first()
+                   : MessageBox::Request();
     }
     // "action:status" of every request the service saw since the dialog opened.
     QString log() {
         QStringList seen;
-        for (const auto &request : service().requests())
+        for (const auto &request : service.requests())
             seen << request.action + ':' + request.statusNumber;
         return seen.join(' ');
     }
     bool homeHolds(const QString &text) {
-        QDirIterator it(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            if (QFile file(it.next()); file.open(QIODevice::ReadOnly) &&
-                                       file.readAll().contains(text.toUtf8()))
-                return true;
-        }
-        return false;
+        return QProcess::execute("grep", {"-rqF", "--", text, home.path()}) == 0;
     }
 
 private slots:
-    void initTestCase() {
-        QVERIFY2(fixture.isRunning(), qPrintable(fixture.errorString()));
-        account = fixture.createAccount("anna", "segreta", 0);
-        QVERIFY(signIn());
-    }
-
     void init() { // a fresh dialog on a live session, the service's password the first one
-        QVERIFY(service().activeSessionCount() > 0 || signIn());
+        QVERIFY2(fixture.isRunning(), qPrintable(fixture.errorString()));
+        if (account.user.isEmpty())
+            account = fixture.createAccount("anna", "segreta", 0);
+        QVERIFY(service.activeSessionCount() > 0 || signIn());
         QVERIFY(fixture.store().setPassword(account.user, account.password));
         dialog = std::make_unique<ChangePwdDialog>(&jar);
         dialog->show();
-        service().clearRequests();
+        service.clearRequests();
     }
 
     void changePwd_data() {
@@ -133,7 +132,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, seen);
         const bool remember = world == "remember", ok = text == kOk;
-        const bool local = world.isEmpty() && seen.isEmpty();
         setting.setValue("saveLogin", remember ? "1" : "0");
         setting.setValue("password", remember ? account.password : "");
         text.replace("URL", fixture.restUrl().toString());
@@ -141,57 +139,45 @@ private slots:
             // With credentials, as a signed-in connection has, it renews; the
             // resend reads the fields again, changed meanwhile.
             auto *conn = dialog->findChild<QVWConn *>();
-            QVERIFY(signIn(conn));
+            conn->setCredentials(account.user, account.password);
             connect(conn, &QVWConn::retry, this, [&] { type({"segreta", "Terza-7", "Terza-7"}); });
-            service().clearRequests();
         }
         if (world == "expired" || world == "renewed")
-            service().expireSessionsNow();
-        LocalService::Options options = service().options();
-        options.port = service().port();
+            service.expireSessionsNow();
+        LocalService::Options options = service.options();
+        options.port = service.port();
         if (world == "offline")
-            service().stop();
+            service.stop();
         if (const int httpStatus = world.left(3).toInt())
-            service().scriptReply(httpStatus, world.mid(4), "changePWD");
-        {
-            ScriptedDialogs dialogs;
-            dialogs.expectBox(local ? "Cambio Password" : "Modifica password", text);
-            type(typed);
-            ui("btmSalva")->click();
-            QVERIFY(sending(!local));
-            QVERIFY(QTest::qWaitFor([&] { return dialogs.allAnswered(); }, kTimeout));
-            QCOMPARE(dialogs.boxes().first().text, text);
-            QCOMPARE(dialogs.boxes().first().icon, ok ? QMessageBox::Information : QMessageBox::Critical);
-            QCOMPARE(dialogs.boxes().first().format, Qt::PlainText);
-        }
-        QVERIFY(fixture.isRunning() || service().start(options));
+            service.scriptReply(httpStatus, world.mid(4), "changePWD");
+        const bool local = world.isEmpty() && seen.isEmpty();
+        const auto box = save(typed, local ? "Cambio Password" : "Modifica password", text);
+        QCOMPARE(box.text, text);
+        QCOMPARE(box.icon, ok ? QMessageBox::Information : QMessageBox::Critical);
+        QCOMPARE(box.format, Qt::PlainText);
+        QVERIFY(service.isRunning() || service.start(options));
         const QString now = !ok ? account.password : world == "renewed" ? "Terza-7" : typed[1];
         QVERIFY(fixture.store().checkPassword(account.user, now));
-        QVERIFY(sending(false));
+        QVERIFY(ui<QLabel>("lblLoading")->isHidden() && ui("btmAnnulla")->isEnabled());
         QCOMPARE(setting.value("password"), remember ? now : "");
         for (const QString &typedPassword : typed.mid(1)) // not remembered: on no disk
             QVERIFY(typedPassword.isEmpty() || homeHolds(typedPassword) == remember);
         if (ok) {
             QCOMPARE(log(), seen);
             QVERIFY(!dialog->isVisible() && dialog->result() == QDialog::Accepted);
-            const auto request = service().requests().first();
-            QCOMPARE(request.body, "<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>changePWD"
-                                   "</action><newpwd>" + typed[1].toUtf8() + "</newpwd><confirmpwd>" +
-                                       typed[1].toUtf8() + "</confirmpwd><oldpwd>segreta</oldpwd></request>");
-            QCOMPARE(request.header("Content-Type"), QByteArray("text/xml;charset=UTF-8"));
+            QCOMPARE(service.requests().first().body,
+                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>changePWD</action>"
+                     "<newpwd>" + typed[1].toUtf8() + "</newpwd><confirmpwd>" + typed[1].toUtf8() +
+                         "</confirmpwd><oldpwd>segreta</oldpwd></request>");
             if (world == "renewed") // the renewal leaves the user's other sessions alone
-                QVERIFY(!service().requests("login").first().body.contains("forceLogin"));
+                QVERIFY(!service.requests("login").first().body.contains("forceLogin"));
             return;
         }
         // The dialog stays for a new attempt, answered once; the log then also
         // shows that nothing else went out.
         QVERIFY(dialog->isVisible());
-        QVERIFY(service().activeSessionCount() > 0 || signIn());
-        ScriptedDialogs dialogs;
-        dialogs.expectBox("Modifica password", kOk);
-        type({account.password, "nuova", "nuova"});
-        ui("btmSalva")->click();
-        QVERIFY(QTest::qWaitFor([&] { return dialogs.allAnswered(); }, kTimeout));
+        QVERIFY(service.activeSessionCount() > 0 || signIn());
+        QCOMPARE(save({"segreta", "nuova", "nuova"}, "Modifica password", kOk).text, kOk);
         QCOMPARE(log().remove(QRegularExpression("login:1 ?")), (seen + " changePWD:38").trimmed());
     }
 
@@ -201,7 +187,7 @@ private slots:
         QVERIFY(!dialog->isVisible() && dialog->result() == QDialog::Accepted);
         // A later request has reached the service: nothing was left to send.
         session->syncFolder();
-        QVERIFY(QTest::qWaitFor([&] { return !service().requests().isEmpty(); }, kTimeout));
+        QVERIFY(QTest::qWaitFor([&] { return !service.requests().isEmpty(); }, kTimeout));
         QCOMPARE(log(), QString("syncfolder:5"));
     }
 
@@ -210,47 +196,44 @@ private slots:
         QTest::addColumn<QStringList>("typed"); // address, port[, user, password: credentials]
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("after");
-        const QString stored = "11 1111111 p.lan|3128|mario|p4ss proxyCredential|1 "
-                               "proxyPassword|p4ss proxyPort|3128 proxyUrl|p.lan proxyUsername|mario";
-        QTest::newRow("with credentials") << true << QStringList{"10.0.0.8", "80", "anna", "pw"} << ""
-            << "11 1111111 10.0.0.8|80|anna|pw proxyCredential|1 proxyPassword|pw proxyPort|80 "
-               "proxyUrl|10.0.0.8 proxyUsername|anna";
-        QTest::newRow("without credentials, which go") << true << QStringList{"10.0.0.8", "80"} << ""
-            << "10 1110000 10.0.0.8|80|| proxyPort|80 proxyUrl|10.0.0.8";
-        QTest::newRow("disabled") << false << QStringList{"h", "1", "u", "p"} << "" << "00 0000000 |||";
-        QTest::newRow("no address") << true << QStringList{"", "", "", ""}
-                                    << "Inserisci l'indirizzo del proxy" << stored;
-        QTest::newRow("no port") << true << QStringList{"h", "", "", ""}
-                                 << "Inserisci la porta del proxy" << stored;
-        QTest::newRow("no user") << true << QStringList{"h", "1", "", ""} << "Inserisci il nome utente"
-                                 << stored;
-        QTest::newRow("no password") << true << QStringList{"h", "1", "u", ""}
-                                     << "Inserisci la password" << stored;
+        const auto row = [](const char *name, bool enable, const QStringList &typed,
+                            const QString &message, const QString &after = kStored) {
+            QTest::newRow(name) << enable << typed << message << after;
+        };
+        row("with credentials", true, {"10.0.0.8", "80", "anna", "pw"}, "",
+            "11 1111111 10.0.0.8|80|anna|pw proxyCredential|1 proxyPassword|pw proxyPort|80 "
+            "proxyUrl|10.0.0.8 proxyUsername|anna");
+        row("without credentials, which go", true, {"10.0.0.8", "80"}, "",
+            "10 1110000 10.0.0.8|80|| proxyPort|80 proxyUrl|10.0.0.8");
+        row("disabled", false, {"h", "1", "u", "p"}, "", "00 0000000 |||");
+        row("no address", true, {"", "", "", ""}, "Inserisci l'indirizzo del proxy");
+        row("no port", true, {"h", "", "", ""}, "Inserisci la porta del proxy");
+        row("no user", true, {"h", "1", "", ""}, "Inserisci il nome utente");
+        row("no password", true, {"h", "1", "u", ""}, "Inserisci la password");
     }
     void proxy() {
         QFETCH(bool, enable);
         QFETCH(QStringList, typed);
         QFETCH(QString, message);
         QFETCH(QString, after);
-        const QStringList stored = {"proxyUrl", "p.lan", "proxyPort", "3128", "proxyCredential", "1",
-                                    "proxyUsername", "mario", "proxyPassword", "p4ss"};
-        for (int i = 0; i < stored.size(); i += 2)
-            setting.setValue(stored[i], stored[i + 1]);
+        for (const QString &pair : kStored.split(' ').mid(2))
+            setting.setValue(pair.section('|', 0, 0), pair.section('|', 1));
         setting.setValue("lastusername", "anna");
         ProxyDialog form;
+        auto *proxy = child<QCheckBox>(&form, "chbEnableProxy");
         // Unticking the proxy unticks its credentials; ticked again, they
         // follow what is stored.
-        child<QCheckBox>(&form, "chbEnableProxy")->setChecked(false);
+        proxy->setChecked(false);
         QVERIFY(proxyState(&form).startsWith("00 0000000 p.lan|3128|mario|p4ss"));
-        child<QCheckBox>(&form, "chbEnableProxy")->setChecked(true);
+        proxy->setChecked(true);
         QVERIFY(proxyState(&form).startsWith("11 1111111 "));
         child<QCheckBox>(&form, "chbEnableCredential")->setChecked(typed.size() == 4);
         for (int i = 0; i < 4; ++i)
             child<QLineEdit>(&form, kProxyFields[i])->setText(typed.value(i));
-        child<QCheckBox>(&form, "chbEnableProxy")->setChecked(enable);
+        proxy->setChecked(enable);
         ScriptedDialogs dialogs;
         if (!message.isEmpty())
-            dialogs.expectBox("Impostazioni proxy", message);
+            dialogs.expectBox("Impostazioni proxy", message, QMessageBox::Ok);
         child<QPushButton>(&form, "btmSalva")->click();
         QVERIFY(dialogs.allAnswered());
         QCOMPARE(dialogs.boxes().isEmpty() ? "" : dialogs.boxes().first().text, message);
