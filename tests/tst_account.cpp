@@ -85,24 +85,24 @@ private slots:
     }
 
     void changePwd_data() {
-        QTest::addColumn<QByteArray>("world");  // or "HTTP-STATUS BODY" to answer with
-        QTest::addColumn<QStringList>("typed"); // old, new, confirmation
-        QTest::addColumn<QString>("text");      // of the box
-        QTest::addColumn<QString>("seen");      // by the service
-        const auto row = [](const char *name, const QByteArray &world, const QStringList &typed,
+        // How the service is (or "HTTP-STATUS BODY" it answers with), what is typed (old, new,
+        // confirmation), the text of the box and what the service saw.
+        for (const char *column : {"world", "typed", "text", "seen"})
+            QTest::addColumn<QString>(column);
+        const auto row = [](const char *name, const QString &world, const QString &typed,
                             const QString &text, const QString &seen = QString()) {
             QTest::newRow(name) << world << typed << text << seen;
         };
-        const QStringList change = {"segreta", kNew, kNew};
+        const QString change = "segreta|" + kNew + '|' + kNew;
         const QString other = "changePWD:"; // an answer the service did not write
         // Checked in this order before anything is sent.
-        row("all empty", "", {"", "", ""}, "Devi inserire la vecchia password");
-        row("new empty", "", {"segreta", "", kNew}, "Devi inserire la nuova password");
-        row("no confirmation", "", {"segreta", kNew, ""}, "Le password non corrispondono");
-        row("case only", "", {"segreta", kNew, kNew.toLower()}, "Le password non corrispondono");
+        row("all empty", "", "||", "Devi inserire la vecchia password");
+        row("new empty", "", "segreta||" + kNew, "Devi inserire la nuova password");
+        row("no confirmation", "", "segreta|" + kNew + '|', "Le password non corrispondono");
+        row("case only", "", "segreta|" + kNew + '|' + kNew.toLower(), "Le password non corrispondono");
         row("not remembered", "", change, kOk, "changePWD:38");
-        row("remembered", "remember", {"segreta", "Ricorda-3", "Ricorda-3"}, kOk, "changePWD:38");
-        row("refused", "", {"x", kNew, kNew}, "La vecchia password non è corretta", "changePWD:37");
+        row("remembered", "remember", "segreta|Ricorda-3|Ricorda-3", kOk, "changePWD:38");
+        row("refused", "", "x|" + kNew + '|' + kNew, "La vecchia password non è corretta", "changePWD:37");
         row("http 403", "403 <b>no</b>", change, "Error transferring URL - server replied: Forbidden", other);
         row("service error", "500 " + serviceReply("16", "<statusdescription>&lt;i&gt;Archivio&lt;/i&gt;"
                                                          "</statusdescription>"), change, "<i>Archivio</i>", other);
@@ -113,15 +113,16 @@ private slots:
         row("not xml", "500 guasto", change, "La password non è stata modificata", other);
         row("session lost without credentials", "expired", change,
             "La sessione è scaduta: accedi di nuovo e riprova", "changePWD:19");
-        row("renewed after expiry", "renewed", {"segreta", "Seconda-7", "Seconda-7"}, kOk,
+        row("renewed after expiry", "renewed", "segreta|Seconda-7|Seconda-7", kOk,
             "changePWD:19 login:1 changePWD:38");
         row("no network", "offline", change, "Connection refused");
     }
     void changePwd() {
-        QFETCH(QByteArray, world);
-        QFETCH(QStringList, typed);
+        QFETCH(QString, world);
         QFETCH(QString, text);
         QFETCH(QString, seen);
+        QFETCH(QString, typed);
+        const QStringList fields = typed.split('|');
         const bool remember = world == "remember", ok = text == kOk;
         setting.setValue("saveLogin", remember ? "1" : "0");
         setting.setValue("password", remember ? account.password : "");
@@ -139,24 +140,24 @@ private slots:
         if (world == "offline")
             service.stop();
         if (const int httpStatus = world.left(3).toInt())
-            service.scriptReply(httpStatus, world.mid(4), "changePWD");
+            service.scriptReply(httpStatus, world.mid(4).toUtf8(), "changePWD");
         const bool local = world.isEmpty() && seen.isEmpty();
-        const auto box = save(typed, local ? "Cambio Password" : "Modifica password", text);
+        const auto box = save(fields, local ? "Cambio Password" : "Modifica password", text);
         QVERIFY(box.text == text && box.format == Qt::PlainText);
         QCOMPARE(box.icon, ok ? QMessageBox::Information : QMessageBox::Critical);
         QVERIFY(service.isRunning() || service.start(options));
-        const QString now = !ok ? account.password : world == "renewed" ? "Terza-7" : typed[1];
+        const QString now = !ok ? account.password : world == "renewed" ? "Terza-7" : fields[1];
         QVERIFY(fixture.store().checkPassword(account.user, now));
         QVERIFY(ui<QLabel>("lblLoading")->isHidden() && ui("btmAnnulla")->isEnabled());
         QCOMPARE(setting.value("password"), remember ? now : "");
-        for (const QString &typedPassword : typed.mid(1)) // not remembered: on no disk
+        for (const QString &typedPassword : fields.mid(1)) // not remembered: on no disk
             QVERIFY(typedPassword.isEmpty() ||
                     (QProcess::execute("grep", {"-rqF", "--", typedPassword, home.path()}) == 0) == remember);
         if (ok) {
             QVERIFY(log() == seen && !dialog->isVisible() && dialog->result() == QDialog::Accepted);
             QCOMPARE(service.requests().first().body,
                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>changePWD</action>"
-                     "<newpwd>" + typed[1].toUtf8() + "</newpwd><confirmpwd>" + typed[1].toUtf8() +
+                     "<newpwd>" + fields[1].toUtf8() + "</newpwd><confirmpwd>" + fields[1].toUtf8() +
                          "</confirmpwd><oldpwd>segreta</oldpwd></request>");
             // A renewal leaves the user's other sessions alone.
             QVERIFY(!service.requests("login").value(0).body.contains("forceLogin"));
@@ -179,30 +180,30 @@ private slots:
     }
 
     void proxy_data() {
-        QTest::addColumn<bool>("enable");
-        QTest::addColumn<QStringList>("typed"); // address, port[, user, password: credentials]
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("after");
-        const auto row = [](const char *name, bool enable, const QStringList &typed,
-                            const QString &message, const QString &after = kStored) {
-            QTest::newRow(name) << enable << typed << message << after;
+        // Proxy ticked or not, then address, port[, user, password: credentials ticked]; the box;
+        // the dialog and the settings afterwards.
+        for (const char *column : {"typed", "message", "after"})
+            QTest::addColumn<QString>(column);
+        const auto row = [](const char *name, const QString &typed, const QString &message,
+                            const QString &after = kStored) {
+            QTest::newRow(name) << typed << message << after;
         };
-        row("with credentials", true, {"10.0.0.8", "80", "anna", "pw"}, "",
+        row("with credentials", "1|10.0.0.8|80|anna|pw", "",
             "11 1111111 10.0.0.8|80|anna|pw proxyCredential|1 proxyPassword|pw proxyPort|80 "
             "proxyUrl|10.0.0.8 proxyUsername|anna");
-        row("without credentials, which go", true, {"10.0.0.8", "80"}, "",
+        row("without credentials, which go", "1|10.0.0.8|80", "",
             "10 1110000 10.0.0.8|80|| proxyPort|80 proxyUrl|10.0.0.8");
-        row("disabled", false, {"h", "1", "u", "p"}, "", "00 0000000 |||");
-        row("no address", true, {"", "", "", ""}, "Inserisci l'indirizzo del proxy");
-        row("no port", true, {"h", "", "", ""}, "Inserisci la porta del proxy");
-        row("no user", true, {"h", "1", "", ""}, "Inserisci il nome utente");
-        row("no password", true, {"h", "1", "u", ""}, "Inserisci la password");
+        row("disabled", "0|h|1|u|p", "", "00 0000000 |||");
+        row("no address", "1||||", "Inserisci l'indirizzo del proxy");
+        row("no port", "1|h|||", "Inserisci la porta del proxy");
+        row("no user", "1|h|1||", "Inserisci il nome utente");
+        row("no password", "1|h|1|u|", "Inserisci la password");
     }
     void proxy() {
-        QFETCH(bool, enable);
-        QFETCH(QStringList, typed);
+        QFETCH(QString, typed);
         QFETCH(QString, message);
         QFETCH(QString, after);
+        const QStringList fields = typed.split('|');
         for (const QString &pair : kStored.split(' ').mid(2))
             setting.setValue(pair.section('|', 0, 0), pair.section('|', 1));
         setting.setValue("lastusername", "anna");
@@ -214,10 +215,10 @@ private slots:
         QVERIFY(proxyState(&form).startsWith("00 0000000 p.lan|3128|mario|p4ss"));
         proxy->setChecked(true);
         QVERIFY(proxyState(&form).startsWith("11 1111111 "));
-        child<QCheckBox>(&form, "chbEnableCredential")->setChecked(typed.size() == 4);
+        child<QCheckBox>(&form, "chbEnableCredential")->setChecked(fields.size() == 5);
         for (int i = 0; i < 4; ++i)
-            child<QLineEdit>(&form, kFields[i])->setText(typed.value(i));
-        proxy->setChecked(enable);
+            child<QLineEdit>(&form, kFields[i])->setText(fields.value(i + 1));
+        proxy->setChecked(fields[0] == "1");
         ScriptedDialogs dialogs;
         if (!message.isEmpty())
             dialogs.expectBox("Impostazioni proxy", message);
