@@ -1,619 +1,238 @@
+// The change-password dialog on the cookie jar of a connection signed in once,
+// as the main window's is, and the proxy dialog.
+#include "QueryRows.h"
 #include "ScriptedDialogs.h"
-#include "ServiceFixture.h"
 #include "ServiceXml.h"
-#include "TestHome.h"
+#include "Session.h"
+#include "TestMain.h"
 #include "account/ChangePwdDialog.h"
 #include "account/ProxyDialog.h"
 #include "service/QVWConn.h"
-#include "storage/Database.h"
-#include "storage/Setting.h"
 
-#include <QCheckBox>
-#include <QLabel>
-#include <QLayout>
-#include <QLineEdit>
-#include <QMovie>
 #include <QNetworkCookieJar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QSqlQuery>
-#include <QtTest>
-
-#include <memory>
+#include <QtWidgets>
 
 namespace {
+const QString kNew = "Nuova-Parola 2", kOk = "Password modificata";
+// An office's proxy as the dialog shows it and as it is stored (see proxyState).
+const QString kStored = "11 1111111 p.lan|3128|mario|p4ss proxyCredential|1 proxyPassword|p4ss "
+                        "proxyPort|3128 proxyUrl|p.lan proxyUsername|mario";
+const char *const kFields[] = {"leIndirizzoProxy", "lePortProxy", "leUsernameProxy", "lePasswordProxy"};
 
-const int kTimeout = 60000;
-
-// The proxy keys as stored: a removed key is absent, not empty.
-QMap<QString, QString> storedProxyKeys() {
-    QMap<QString, QString> keys;
-    Database database;
-    if (!database.open())
-        return keys;
-    {
-        QSqlQuery q(database.db);
-        q.exec(QStringLiteral("SELECT key, value FROM settings WHERE key LIKE 'proxy%'"));
-        while (q.next())
-            keys.insert(q.value(0).toString(), q.value(1).toString());
-    }
-    database.close();
-    return keys;
+// The ticked boxes; which of address, port, credentials box, user, password
+// and their labels can be used; the four texts; the proxy as stored.
+QString proxyState(const QWidget *d) {
+    QString state = QString::number(child<QCheckBox>(d, "chbEnableProxy")->isChecked()) +
+                    QString::number(child<QCheckBox>(d, "chbEnableCredential")->isChecked()) + ' ';
+    for (const char *name : {"leIndirizzoProxy", "lePortProxy", "chbEnableCredential",
+                             "leUsernameProxy", "lePasswordProxy", "lblUsername", "lblPassword"})
+        state += child<QWidget>(d, name)->isEnabled() ? '1' : '0';
+    for (const char *name : kFields)
+        state += (name == kFields[0] ? ' ' : '|') + child<QLineEdit>(d, name)->text();
+    const char *sql = "SELECT key, value FROM settings WHERE key LIKE 'proxy%' ORDER BY key";
+    return (state + ' ' + mirrorRows(sql).join(' ')).trimmed();
 }
-
-// A signed-in session on the shared jar, as the main window leaves it, and
-// the change password dialog on that jar (declared last: it goes first).
-struct PwdSetup {
-    TestHome home;
-    ServiceFixture fixture;
-    std::unique_ptr<QNetworkCookieJar> jar = std::make_unique<QNetworkCookieJar>();
-    Setting setting;
-    TestAccount account;
-    std::unique_ptr<QVWConn> session;
-    std::unique_ptr<ChangePwdDialog> dialog;
-
-    bool start() {
-        if (!fixture.isRunning())
-            return false;
-        account = fixture.createAccount(QStringLiteral("anna"), QStringLiteral("segreta"), 0);
-        session = std::make_unique<QVWConn>(jar.get(), false);
-        QSignalSpy accepted(session.get(), &QVWConn::loginSuccessful);
-        session->login(account.user, account.password, true);
-        if (!QTest::qWaitFor([&] { return accepted.count() == 1; }, kTimeout))
-            return false;
-        dialog = std::make_unique<ChangePwdDialog>(jar.get());
-        dialog->show();
-        fixture.service().clearRequests();
-        return true;
-    }
-    template <class T> T *w(const char *name) const {
-        return dialog->findChild<T *>(QLatin1String(name));
-    }
-    void type(const QString &oldPwd, const QString &newPwd, const QString &confirm) {
-        w<QLineEdit>("txtOldPassword")->setText(oldPwd);
-        w<QLineEdit>("txtNewPwd")->setText(newPwd);
-        w<QLineEdit>("txtConfirmPwd")->setText(confirm);
-    }
-    void save() { QTest::mouseClick(w<QPushButton>("btmSalva"), Qt::LeftButton); }
-    bool sending() const {
-        return !w<QLabel>("lblLoading")->isHidden() &&
-               w<QLabel>("lblLoading")->movie()->state() == QMovie::Running &&
-               !w<QPushButton>("btmSalva")->isEnabled() &&
-               !w<QPushButton>("btmAnnulla")->isEnabled();
-    }
-    bool idle() const {
-        return w<QLabel>("lblLoading")->isHidden() &&
-               w<QLabel>("lblLoading")->movie()->state() != QMovie::Running &&
-               w<QPushButton>("btmSalva")->isEnabled() && w<QPushButton>("btmAnnulla")->isEnabled();
-    }
-    QList<LocalService::RecordedRequest> changes() {
-        return fixture.service().requests(QStringLiteral("changePWD"));
-    }
-    // A complete change that the service accepts; false when it does not
-    // end with "Password modificata".
-    bool changeTo(const QString &newPwd) {
-        ScriptedDialogs dialogs;
-        dialogs.expectBox(QStringLiteral("Password modificata"));
-        type(account.password, newPwd, newPwd);
-        save();
-        return QTest::qWaitFor([&] { return dialogs.allAnswered(); }, kTimeout) &&
-               fixture.store().checkPassword(account.user, newPwd);
-    }
-};
-
-// A home and the proxy dialog's widgets.
-struct ProxyForm {
-    explicit ProxyForm(ProxyDialog &dialog)
-        : dialog(dialog) {}
-    ProxyDialog &dialog;
-    QCheckBox *enable() const { return box("chbEnableProxy"); }
-    QCheckBox *credential() const { return box("chbEnableCredential"); }
-    QLineEdit *address() const { return edit("leIndirizzoProxy"); }
-    QLineEdit *port() const { return edit("lePortProxy"); }
-    QLineEdit *user() const { return edit("leUsernameProxy"); }
-    QLineEdit *password() const { return edit("lePasswordProxy"); }
-    QLabel *label(const char *name) const {
-        return dialog.findChild<QLabel *>(QLatin1String(name));
-    }
-    void save() {
-        QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("btmSalva")),
-                          Qt::LeftButton);
-    }
-    bool credentialFieldsEnabled() const {
-        return user()->isEnabled() && password()->isEnabled() &&
-               label("lblUsername")->isEnabled() && label("lblPassword")->isEnabled();
-    }
-    bool credentialFieldsDisabled() const {
-        return !user()->isEnabled() && !password()->isEnabled() &&
-               !label("lblUsername")->isEnabled() && !label("lblPassword")->isEnabled();
-    }
-
-private:
-    QCheckBox *box(const char *name) const {
-        return dialog.findChild<QCheckBox *>(QLatin1String(name));
-    }
-    QLineEdit *edit(const char *name) const {
-        return dialog.findChild<QLineEdit *>(QLatin1String(name));
-    }
-};
-
-void storeProxy(bool credential) {
-    Setting setting;
-    setting.setValue(QStringLiteral("proxyUrl"), QStringLiteral("proxy.ufficio.lan"));
-    setting.setValue(QStringLiteral("proxyPort"), QStringLiteral("3128"));
-    if (credential) {
-        setting.setValue(QStringLiteral("proxyCredential"), QStringLiteral("1"));
-        setting.setValue(QStringLiteral("proxyUsername"), QStringLiteral("mario"));
-        setting.setValue(QStringLiteral("proxyPassword"), QStringLiteral("p4ss"));
-    }
-}
-
 } // namespace
 
 class TestAccountDialogs : public QObject {
     Q_OBJECT
+    TestHome home;
+    ServiceFixture fixture;
+    LocalService &service = fixture.service();
+    QNetworkCookieJar jar; // outlives every connection below
+    TestAccount account;
+    Setting setting;
+    std::unique_ptr<QVWConn> session;
+    std::unique_ptr<ChangePwdDialog> dialog;
+
+    bool signIn() {
+        session = std::make_unique<QVWConn>(&jar, false);
+        QSignalSpy accepted(session.get(), &QVWConn::loginSuccessful);
+        session->login(account.user, account.password, true);
+        return QTest::qWaitFor([&] { return accepted.count() == 1; }, kTimeout);
+    }
+    template <class T = QPushButton> T *ui(const char *name) { return child<T>(dialog.get(), name); }
+    void type(const QStringList &typed) {
+        for (int i = 0; i < 3; ++i)
+            ui<QLineEdit>(QList{"txtOldPassword", "txtNewPwd", "txtConfirmPwd"}[i])->setText(typed[i]);
+    }
+    // Types and saves; the box that must follow, once shown.
+    MessageBox::Request save(const QStringList &typed, const QString &title, const QString &text) {
+        ScriptedDialogs dialogs;
+        dialogs.expectBox(title, text);
+        type(typed);
+        ui("btmSalva")->click();
+        const bool shown = QTest::qWaitFor([&] { return dialogs.allAnswered(); }, kTimeout);
+        return shown ? dialogs.boxes().first() : MessageBox::Request();
+    }
+    // "action:status" of every request the service saw since the dialog opened.
+    QString log() {
+        QStringList seen;
+        for (const auto &request : service.requests())
+            seen << request.action + ':' + request.statusNumber;
+        return seen.join(' ');
+    }
 
 private slots:
-    void initTestCase() {
-        // The test CA lives for the whole process: make it before any home
-        // moves the temporary directory.
-        QVERIFY(QFileInfo::exists(ServiceFixture::caCertificatePath()));
+    void init() { // a fresh dialog on a live session, the service's password the first one
+        QVERIFY2(fixture.isRunning(), qPrintable(fixture.errorString()));
+        account = account.user.isEmpty() ? fixture.createAccount("anna", "segreta", 0) : account;
+        QVERIFY(service.activeSessionCount() > 0 || signIn());
+        QVERIFY(fixture.store().setPassword(account.user, account.password));
+        dialog = std::make_unique<ChangePwdDialog>(&jar);
+        dialog->show();
+        service.clearRequests();
     }
 
-    // --- change password ------------------------------------------------------
-
-    void changePwdForm() {
-        TestHome home;
-        QNetworkCookieJar jar;
-        ChangePwdDialog dialog(&jar);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Cambio password"));
-        QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
-        QCOMPARE(dialog.size(), dialog.minimumSize());
-        auto text = [&](const char *name) {
-            return dialog.findChild<QLabel *>(QLatin1String(name))->text();
+    void changePwd_data() {
+        // How the service is (or "HTTP-STATUS BODY" it answers with), what is typed (old, new,
+        // confirmation), the text of the box and what the service saw.
+        for (const char *column : {"world", "typed", "text", "seen"})
+            QTest::addColumn<QString>(column);
+        const auto row = [](const char *name, const QString &world, const QString &typed,
+                            const QString &text, const QString &seen = QString()) {
+            QTest::newRow(name) << world << typed << text << seen;
         };
-        QCOMPARE(text("label_4"), QStringLiteral("Inserisci la vecchia password"));
-        QCOMPARE(text("label"), QStringLiteral("Inserisci la nuova password"));
-        QCOMPARE(text("label_2"), QStringLiteral("Conferma la nuova password"));
-        QCOMPARE(dialog.findChild<QLabel *>(QStringLiteral("label_3"))->textFormat(), Qt::RichText);
-        for (const char *name : {"txtOldPassword", "txtNewPwd", "txtConfirmPwd"})
-            QCOMPARE(dialog.findChild<QLineEdit *>(QLatin1String(name))->echoMode(),
-                     QLineEdit::Password);
-        QVERIFY(dialog.findChild<QWidget *>(QStringLiteral("formWidget")));
-        QVERIFY(dialog.findChild<QWidget *>(QStringLiteral("horizontalWidget")));
-        auto *loading = dialog.findChild<QLabel *>(QStringLiteral("lblLoading"));
-        QVERIFY(loading->isHidden());
-        QVERIFY(loading->movie());
-        QCOMPARE(loading->movie()->fileName(), QStringLiteral(":/images/loading.gif"));
-        QVERIFY(loading->movie()->state() != QMovie::Running);
-        auto *save = dialog.findChild<QPushButton *>(QStringLiteral("btmSalva"));
-        auto *cancel = dialog.findChild<QPushButton *>(QStringLiteral("btmAnnulla"));
-        QCOMPARE(save->text(), QStringLiteral("Salva"));
-        QCOMPARE(cancel->text(), QStringLiteral("Annulla"));
-        QVERIFY(save->isEnabled());
-        QVERIFY(cancel->isEnabled());
+        const QString change = "segreta|" + kNew + '|' + kNew;
+        const QString other = "changePWD:"; // an answer the service did not write
+        // Checked in this order before anything is sent.
+        row("all empty", "", "||", "Devi inserire la vecchia password");
+        row("new empty", "", "segreta||" + kNew, "Devi inserire la nuova password");
+        row("no confirmation", "", "segreta|" + kNew + '|', "Le password non corrispondono");
+        row("case only", "", "segreta|" + kNew + '|' + kNew.toLower(), "Le password non corrispondono");
+        row("not remembered", "", change, kOk, "changePWD:38");
+        row("remembered", "remember", "segreta|Ricorda-3|Ricorda-3", kOk, "changePWD:38");
+        row("refused", "", "x|" + kNew + '|' + kNew, "La vecchia password non è corretta", "changePWD:37");
+        row("http 403", "403 <b>no</b>", change, "Error transferring URL - server replied: Forbidden", other);
+        row("service error", "500 " + serviceReply("16", "<statusdescription>&lt;i&gt;Archivio&lt;/i&gt;"
+                                                         "</statusdescription>"), change, "<i>Archivio</i>", other);
+        row("other success", "200 " + serviceReply("99", "<statusdescription>Altro</statusdescription>"),
+            change, "Altro", other);
+        row("other success, undescribed", "200 " + serviceReply("99", ""), change,
+            "Risposta inattesa del servizio (stato \"99\")", other);
+        row("not xml", "500 guasto", change, "La password non è stata modificata", other);
+        row("session lost without credentials", "expired", change,
+            "La sessione è scaduta: accedi di nuovo e riprova", "changePWD:19");
+        row("renewed after expiry", "renewed", "segreta|Seconda-7|Seconda-7", kOk,
+            "changePWD:19 login:1 changePWD:38");
+        row("no network", "offline", change, "Connection refused");
     }
-
-    void changePwdChecksInOrder_data() {
-        QTest::addColumn<QString>("oldPwd");
-        QTest::addColumn<QString>("newPwd");
-        QTest::addColumn<QString>("confirm");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("all empty")
-            << QString() << QString() << QString() << "Devi inserire la vecchia password";
-        QTest::newRow("old empty") << QString() << "nuova"
-                                   << "nuova"
-                                   << "Devi inserire la vecchia password";
-        QTest::newRow("new empty") << "segreta" << QString() << "nuova"
-                                   << "Devi inserire la nuova password";
-        QTest::newRow("no confirmation") << "segreta"
-                                         << "nuova" << QString() << "Le password non corrispondono";
-        QTest::newRow("case only") << "segreta"
-                                   << "Nuova"
-                                   << "nuova"
-                                   << "Le password non corrispondono";
-    }
-    void changePwdChecksInOrder() {
-        QFETCH(QString, oldPwd);
-        QFETCH(QString, newPwd);
-        QFETCH(QString, confirm);
-        QFETCH(QString, message);
-        PwdSetup s;
-        QVERIFY2(s.start(), qPrintable(s.fixture.errorString()));
-        {
-            ScriptedDialogs dialogs;
-            dialogs.expectBox(message);
-            s.type(oldPwd, newPwd, confirm);
-            s.save();
-            QVERIFY(dialogs.allAnswered());
-            QCOMPARE(dialogs.boxes().size(), 1);
-            QCOMPARE(dialogs.boxes().first().text, message);
-            QCOMPARE(dialogs.boxes().first().title, QStringLiteral("Cambio Password"));
-            QCOMPARE(dialogs.boxes().first().icon, QMessageBox::Critical);
-            QVERIFY(s.idle());
-            QVERIFY(s.dialog->isVisible());
+    void changePwd() {
+        QFETCH(QString, world);
+        QFETCH(QString, text);
+        QFETCH(QString, seen);
+        QFETCH(QString, typed);
+        const QStringList fields = typed.split('|');
+        const bool remember = world == "remember", ok = text == kOk;
+        setting.setValue("saveLogin", remember ? "1" : "0");
+        setting.setValue("password", remember ? account.password : "");
+        text.replace("URL", fixture.restUrl().toString());
+        auto *conn = dialog->findChild<QVWConn *>();
+        if (world == "renewed") { // with credentials, as a signed-in connection has, it renews
+            conn->setCredentials(account.user, account.password);
+            // The resend reads the fields again, changed meanwhile.
+            connect(conn, &QVWConn::retry, this, [&] { type({"segreta", "Terza-7", "Terza-7"}); });
         }
-        // Only the complete attempt reaches the service.
-        QVERIFY(s.changeTo(QStringLiteral("nuova")));
-        QCOMPARE(s.changes().size(), 1);
-    }
-
-    void changePwdSuccess_data() {
-        QTest::addColumn<bool>("saved");
-        QTest::newRow("credentials saved") << true;
-        QTest::newRow("credentials not saved") << false;
-    }
-    void changePwdSuccess() {
-        QFETCH(bool, saved);
-        PwdSetup s;
-        QVERIFY2(s.start(), qPrintable(s.fixture.errorString()));
-        s.setting.setValue(QStringLiteral("saveLogin"), saved ? "1" : "0");
-        s.setting.setValue(QStringLiteral("password"), saved ? s.account.password : QString());
-        s.fixture.service().delayReply(1500, QStringLiteral("changePWD"));
-
-        ScriptedDialogs dialogs;
-        dialogs.expectBox(QStringLiteral("Password modificata"));
-        s.type(s.account.password, QStringLiteral("Nuova-Parola 2"),
-               QStringLiteral("Nuova-Parola 2"));
-        s.save();
-        QVERIFY(s.sending());
-        QTRY_VERIFY_WITH_TIMEOUT(dialogs.allAnswered(), kTimeout);
-        const MessageBox::Request box = dialogs.boxes().first();
-        QCOMPARE(box.title, QStringLiteral("Modifica password"));
-        QCOMPARE(box.icon, QMessageBox::Information);
-        QVERIFY(!s.dialog->isVisible());
-        QCOMPARE(s.dialog->result(), int(QDialog::Accepted));
-        QVERIFY(s.idle());
-
-        // The password a user chose not to remember stays off the disk.
-        QCOMPARE(s.setting.value(QStringLiteral("password")),
-                 saved ? QStringLiteral("Nuova-Parola 2") : QString());
-        QVERIFY(s.fixture.store().checkPassword(s.account.user, QStringLiteral("Nuova-Parola 2")));
-        QVERIFY(!s.fixture.store().checkPassword(s.account.user, s.account.password));
-
-        QCOMPARE(s.changes().size(), 1);
-        const LocalService::RecordedRequest request = s.changes().first();
-        QCOMPARE(request.body,
-                 QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>changePWD"
-                            "</action><newpwd>Nuova-Parola 2</newpwd><confirmpwd>Nuova-Parola 2"
-                            "</confirmpwd><oldpwd>segreta</oldpwd></request>"));
-        QCOMPARE(request.header("Content-Type"), QByteArray("text/xml;charset=UTF-8"));
-        QCOMPARE(request.statusNumber, QStringLiteral("38"));
-        QVERIFY(!request.sessionCookie.isEmpty());
-    }
-
-    void changePwdRefused() {
-        PwdSetup s;
-        QVERIFY2(s.start(), qPrintable(s.fixture.errorString()));
-        {
-            ScriptedDialogs dialogs;
-            dialogs.expectBox(QStringLiteral("Modifica password"));
-            s.type(QStringLiteral("sbagliata"), QStringLiteral("nuova"), QStringLiteral("nuova"));
-            s.save();
-            QTRY_VERIFY_WITH_TIMEOUT(dialogs.allAnswered(), kTimeout);
-            const MessageBox::Request box = dialogs.boxes().first();
-            QCOMPARE(box.icon, QMessageBox::Critical);
-            QCOMPARE(box.text, QStringLiteral("La vecchia password non è corretta"));
-            QCOMPARE(box.format, Qt::PlainText);
+        if (world == "expired" || world == "renewed")
+            service.expireSessionsNow();
+        LocalService::Options options = service.options();
+        options.port = service.port();
+        if (world == "offline")
+            service.stop();
+        if (const int httpStatus = world.left(3).toInt())
+            service.scriptReply(httpStatus, world.mid(4).toUtf8(), "changePWD");
+        const bool local = world.isEmpty() && seen.isEmpty();
+        const auto box = save(fields, local ? "Cambio Password" : "Modifica password", text);
+        QVERIFY(box.text == text && box.format == Qt::PlainText);
+        QCOMPARE(box.icon, ok ? QMessageBox::Information : QMessageBox::Critical);
+        QVERIFY(service.isRunning() || service.start(options));
+        const QString now = !ok ? account.password : world == "renewed" ? "Terza-7" : fields[1];
+        QVERIFY(fixture.store().checkPassword(account.user, now));
+        QVERIFY(ui<QLabel>("lblLoading")->isHidden() && ui("btmAnnulla")->isEnabled());
+        QCOMPARE(setting.value("password"), remember ? now : "");
+        for (const QString &typedPassword : fields.mid(1)) // not remembered: on no disk
+            QVERIFY(typedPassword.isEmpty() ||
+                    (QProcess::execute("grep", {"-rqF", "--", typedPassword, home.path()}) == 0) == remember);
+        if (ok) {
+            QVERIFY(log() == seen && !dialog->isVisible() && dialog->result() == QDialog::Accepted);
+            QCOMPARE(service.requests().first().body,
+                     "<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>changePWD</action>"
+                     "<newpwd>" + fields[1].toUtf8() + "</newpwd><confirmpwd>" + fields[1].toUtf8() +
+                         "</confirmpwd><oldpwd>segreta</oldpwd></request>");
+            // A renewal leaves the user's other sessions alone.
+            QVERIFY(!service.requests("login").value(0).body.contains("forceLogin"));
+            return;
         }
-        QVERIFY(s.idle());
-        QVERIFY(s.dialog->isVisible());
-        QCOMPARE(s.changes().first().statusNumber, QStringLiteral("37"));
-        QVERIFY(s.fixture.store().checkPassword(s.account.user, s.account.password));
-
-        // A new attempt is answered once: the old connections are gone.
-        QVERIFY(s.changeTo(QStringLiteral("nuova")));
-        QCOMPARE(s.changes().size(), 2);
-    }
-
-    void changePwdOtherFailuresEndTheAttempt_data() {
-        QTest::addColumn<int>("httpStatus");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("http 403") << 403 << QByteArray("<html><b>vietato</b></html>") << QString();
-        QTest::newRow("service error")
-            << 500
-            << serviceReply("16", "<statusdescription>&lt;i&gt;Archivio&lt;/i&gt; "
-                                  "guasto</statusdescription>")
-            << "<i>Archivio</i> guasto";
-        QTest::newRow("unexpected success")
-            << 200 << serviceReply("99", "<statusdescription>Altro</statusdescription>") << "Altro";
-        QTest::newRow("not xml") << 500 << QByteArray("guasto") << QString();
-    }
-    void changePwdOtherFailuresEndTheAttempt() {
-        QFETCH(int, httpStatus);
-        QFETCH(QByteArray, reply);
-        QFETCH(QString, message);
-        PwdSetup s;
-        QVERIFY2(s.start(), qPrintable(s.fixture.errorString()));
-        s.fixture.service().scriptReply(httpStatus, reply, QStringLiteral("changePWD"));
-        {
-            ScriptedDialogs dialogs;
-            dialogs.expectBox(QStringLiteral("Modifica password"));
-            s.type(s.account.password, QStringLiteral("nuova"), QStringLiteral("nuova"));
-            s.save();
-            QTRY_VERIFY_WITH_TIMEOUT(dialogs.allAnswered(), kTimeout);
-            const MessageBox::Request box = dialogs.boxes().first();
-            QCOMPARE(box.icon, QMessageBox::Critical);
-            QCOMPARE(box.format, Qt::PlainText);
-            QVERIFY(!box.text.isEmpty());
-            if (!message.isEmpty())
-                QCOMPARE(box.text, message);
-        }
-        QVERIFY(s.idle());
-        QVERIFY(s.dialog->isVisible());
-        QVERIFY(s.changeTo(QStringLiteral("nuova")));
-    }
-
-    void changePwdNoNetwork() {
-        PwdSetup s;
-        QVERIFY2(s.start(), qPrintable(s.fixture.errorString()));
-        s.fixture.service().injectFault(LocalService::Fault::CloseBeforeReply,
-                                        QStringLiteral("changePWD"));
-        ScriptedDialogs dialogs;
-        dialogs.expectBox(QStringLiteral("Modifica password"));
-        s.type(s.account.password, QStringLiteral("nuova"), QStringLiteral("nuova"));
-        s.save();
-        QTRY_VERIFY_WITH_TIMEOUT(dialogs.allAnswered(), kTimeout);
-        QVERIFY(!dialogs.boxes().first().text.isEmpty());
-        QVERIFY(s.idle());
-    }
-
-    void changePwdRetryAfterExpiry() {
-        PwdSetup s;
-        QVERIFY2(s.start(), qPrintable(s.fixture.errorString()));
-        // Give the dialog's connection credentials, as a signed-in one has.
-        auto *conn = s.dialog->findChild<QVWConn *>();
-        QVERIFY(conn);
-        QSignalSpy accepted(conn, &QVWConn::loginSuccessful);
-        conn->login(s.account.user, s.account.password, false);
-        QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), 1, kTimeout);
-
-        s.fixture.service().expireSessionsNow();
-        // Changed while the session is renewed (this runs before the
-        // dialog's own handler of the same signal): the resend reads the
-        // fields again.
-        QObject::connect(conn, &QVWConn::retry, s.dialog.get(), [&] {
-            s.type(s.account.password, QStringLiteral("terza"), QStringLiteral("terza"));
-        });
-        ScriptedDialogs dialogs;
-        dialogs.expectBox(QStringLiteral("Password modificata"));
-        s.type(s.account.password, QStringLiteral("seconda"), QStringLiteral("seconda"));
-        s.save();
-        QTRY_VERIFY_WITH_TIMEOUT(dialogs.allAnswered(), kTimeout);
-
-        QCOMPARE(s.changes().size(), 2);
-        QCOMPARE(s.changes().at(0).statusNumber, QStringLiteral("19"));
-        QCOMPARE(s.changes().at(0).element(QStringLiteral("newpwd")), QStringLiteral("seconda"));
-        QCOMPARE(s.changes().at(1).statusNumber, QStringLiteral("38"));
-        QCOMPARE(s.changes().at(1).element(QStringLiteral("newpwd")), QStringLiteral("terza"));
-        QCOMPARE(s.changes().at(1).element(QStringLiteral("confirmpwd")), QStringLiteral("terza"));
-        QVERIFY(s.fixture.store().checkPassword(s.account.user, QStringLiteral("terza")));
-        QVERIFY(!s.dialog->isVisible());
-        // The renewal between the two: the connection's own login.
-        const QList<LocalService::RecordedRequest> logins =
-            s.fixture.service().requests(QStringLiteral("login"));
-        QCOMPARE(logins.size(), 2);
-        QCOMPARE(logins.last().statusNumber, QStringLiteral("1"));
-        QVERIFY(!logins.last().body.contains("forceLogin"));
-    }
-
-    void changePwdSessionLostWithoutCredentials() {
-        PwdSetup s;
-        QVERIFY2(s.start(), qPrintable(s.fixture.errorString()));
-        s.fixture.service().expireSessionsNow();
-        ScriptedDialogs dialogs;
-        dialogs.expectBox(QStringLiteral("Modifica password"));
-        s.type(s.account.password, QStringLiteral("nuova"), QStringLiteral("nuova"));
-        s.save();
-        QTRY_VERIFY_WITH_TIMEOUT(dialogs.allAnswered(), kTimeout);
-        QCOMPARE(dialogs.boxes().first().icon, QMessageBox::Critical);
-        QVERIFY(dialogs.boxes().first().text.contains(QStringLiteral("sessione")));
-        QVERIFY(s.idle());
-        QCOMPARE(s.changes().size(), 1);
-        QCOMPARE(s.changes().first().statusNumber, QStringLiteral("19"));
-        QVERIFY(s.fixture.store().checkPassword(s.account.user, s.account.password));
+        // The dialog stays for a new attempt, answered once; the log then also
+        // shows that nothing else went out.
+        QVERIFY(dialog->isVisible() && (service.activeSessionCount() > 0 || signIn()));
+        QCOMPARE(save({"segreta", "nuova", "nuova"}, "Modifica password", kOk).text, kOk);
+        QCOMPARE(log().remove(QRegularExpression("login:1 ?")), (seen + " changePWD:38").trimmed());
     }
 
     void changePwdAnnullaCloses() {
-        PwdSetup s;
-        QVERIFY2(s.start(), qPrintable(s.fixture.errorString()));
-        s.type(s.account.password, QStringLiteral("nuova"), QStringLiteral("nuova"));
-        QTest::mouseClick(s.w<QPushButton>("btmAnnulla"), Qt::LeftButton);
-        QVERIFY(!s.dialog->isVisible());
-        QCOMPARE(s.dialog->result(), int(QDialog::Accepted));
-        QCoreApplication::processEvents();
-        QVERIFY(s.changes().isEmpty());
+        type({account.password, "nuova", "nuova"});
+        ui("btmAnnulla")->click();
+        QVERIFY(!dialog->isVisible() && dialog->result() == QDialog::Accepted);
+        session->syncFolder(); // a later request: nothing was left to send before it
+        QVERIFY(QTest::qWaitFor([&] { return !service.requests().isEmpty(); }, kTimeout));
+        QCOMPARE(log(), QString("syncfolder:5"));
     }
 
-    // --- proxy ----------------------------------------------------------------
-
-    void proxyForm() {
-        TestHome home;
-        ProxyDialog dialog;
-        ProxyForm f(dialog);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Impostazioni proxy"));
-        QCOMPARE(dialog.size(), QSize(300, 226));
-        QCOMPARE(f.enable()->text(), QStringLiteral("Abilita proxy"));
-        QCOMPARE(f.credential()->text(), QStringLiteral("Il server richiede una password"));
-        QCOMPARE(f.address()->placeholderText(), QStringLiteral("Iindirizzo"));
-        QCOMPARE(f.port()->placeholderText(), QStringLiteral("Porta"));
-        QCOMPARE(f.label("lblUsername")->text(), QStringLiteral("Nome utente:"));
-        QCOMPARE(f.label("lblPassword")->text(), QStringLiteral("Password:"));
-        QCOMPARE(f.password()->echoMode(), QLineEdit::Password);
-        QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("btmSalva"))->text(),
-                 QStringLiteral("Salva"));
-        QCOMPARE(dialog.findChild<QPushButton *>(QStringLiteral("btmAnnulla"))->text(),
-                 QStringLiteral("Annulla"));
-        QVERIFY(dialog.layout()->minimumSize().height() <= 226);
-        QVERIFY(dialog.layout()->minimumSize().width() <= 300);
-
-        // No proxy stored: everything off and empty.
-        QVERIFY(!f.enable()->isChecked());
-        QVERIFY(!f.address()->isEnabled());
-        QVERIFY(!f.port()->isEnabled());
-        QVERIFY(!f.credential()->isChecked());
-        QVERIFY(!f.credential()->isEnabled());
-        QVERIFY(f.credentialFieldsDisabled());
-        for (QLineEdit *e : {f.address(), f.port(), f.user(), f.password()})
-            QVERIFY(e->text().isEmpty());
+    void proxy_data() {
+        // Proxy ticked or not, then address, port[, user, password: credentials ticked]; the box;
+        // the dialog and the settings afterwards.
+        for (const char *column : {"typed", "message", "after"})
+            QTest::addColumn<QString>(column);
+        const auto row = [](const char *name, const QString &typed, const QString &message,
+                            const QString &after = kStored) {
+            QTest::newRow(name) << typed << message << after;
+        };
+        row("with credentials", "1|10.0.0.8|80|anna|pw", "",
+            "11 1111111 10.0.0.8|80|anna|pw proxyCredential|1 proxyPassword|pw proxyPort|80 "
+            "proxyUrl|10.0.0.8 proxyUsername|anna");
+        row("without credentials, which go", "1|10.0.0.8|80", "",
+            "10 1110000 10.0.0.8|80|| proxyPort|80 proxyUrl|10.0.0.8");
+        row("disabled", "0|h|1|u|p", "", "00 0000000 |||");
+        row("no address", "1||||", "Inserisci l'indirizzo del proxy");
+        row("no port", "1|h|||", "Inserisci la porta del proxy");
+        row("no user", "1|h|1||", "Inserisci il nome utente");
+        row("no password", "1|h|1|u|", "Inserisci la password");
     }
-
-    void proxySaveWithCredentialsAndReopen() {
-        TestHome home;
-        Setting setting;
-        {
-            ProxyDialog dialog;
-            ProxyForm f(dialog);
-            dialog.show();
-            f.enable()->setChecked(true);
-            QVERIFY(f.address()->isEnabled());
-            QVERIFY(f.credential()->isEnabled());
-            QVERIFY(f.credentialFieldsDisabled());
-            f.credential()->setChecked(true);
-            QVERIFY(f.credentialFieldsEnabled());
-            f.address()->setText(QStringLiteral("10.0.0.8"));
-            f.port()->setText(QStringLiteral("8080"));
-            f.user()->setText(QStringLiteral("mario"));
-            f.password()->setText(QStringLiteral("p4ss"));
-            f.save();
-            QVERIFY(dialog.isVisible());
-        }
-        const QMap<QString, QString> expected = {
-            {QStringLiteral("proxyUrl"), QStringLiteral("10.0.0.8")},
-            {QStringLiteral("proxyPort"), QStringLiteral("8080")},
-            {QStringLiteral("proxyCredential"), QStringLiteral("1")},
-            {QStringLiteral("proxyUsername"), QStringLiteral("mario")},
-            {QStringLiteral("proxyPassword"), QStringLiteral("p4ss")}};
-        QCOMPARE(storedProxyKeys(), expected);
-
-        ProxyDialog reopened;
-        ProxyForm f(reopened);
-        QVERIFY(f.enable()->isChecked());
-        QVERIFY(f.credential()->isChecked());
-        QVERIFY(f.credential()->isEnabled());
-        QVERIFY(f.address()->isEnabled());
-        QVERIFY(f.port()->isEnabled());
-        QVERIFY(f.credentialFieldsEnabled());
-        QCOMPARE(f.address()->text(), QStringLiteral("10.0.0.8"));
-        QCOMPARE(f.port()->text(), QStringLiteral("8080"));
-        QCOMPARE(f.user()->text(), QStringLiteral("mario"));
-        QCOMPARE(f.password()->text(), QStringLiteral("p4ss"));
-    }
-
-    void proxySaveWithoutCredentialsRemovesThem() {
-        TestHome home;
-        storeProxy(true);
-        ProxyDialog dialog;
-        ProxyForm f(dialog);
-        QVERIFY(f.credential()->isChecked());
-        f.credential()->setChecked(false);
-        QVERIFY(f.credentialFieldsDisabled());
-        f.address()->setText(QStringLiteral("proxy2.ufficio.lan"));
-        f.port()->setText(QStringLiteral("abc"));
-        f.save();
-        // The port is kept as typed.
-        const QMap<QString, QString> expected = {
-            {QStringLiteral("proxyUrl"), QStringLiteral("proxy2.ufficio.lan")},
-            {QStringLiteral("proxyPort"), QStringLiteral("abc")}};
-        QCOMPARE(storedProxyKeys(), expected);
-    }
-
-    void proxySaveDisabledRemovesAll() {
-        TestHome home;
-        Setting setting;
-        storeProxy(true);
-        setting.setValue(QStringLiteral("lastusername"), QStringLiteral("anna"));
-        ProxyDialog dialog;
-        ProxyForm f(dialog);
-        QVERIFY(f.enable()->isChecked());
-        f.enable()->setChecked(false);
-        f.save();
-        QVERIFY(storedProxyKeys().isEmpty());
-        QCOMPARE(setting.value(QStringLiteral("lastusername")), QStringLiteral("anna"));
-
-        ProxyDialog reopened;
-        ProxyForm r(reopened);
-        QVERIFY(!r.enable()->isChecked());
-        QVERIFY(!r.address()->isEnabled());
-        QVERIFY(r.address()->text().isEmpty());
-    }
-
-    void proxyUntickingProxyUnticksCredential() {
-        TestHome home;
-        storeProxy(true);
-        ProxyDialog dialog;
-        ProxyForm f(dialog);
-        QVERIFY(f.credential()->isChecked());
-        f.enable()->setChecked(false);
-        QVERIFY(!f.credential()->isChecked());
-        QVERIFY(!f.credential()->isEnabled());
-        QVERIFY(!f.address()->isEnabled());
-        QVERIFY(!f.port()->isEnabled());
-        QVERIFY(f.credentialFieldsDisabled());
-        // Ticked again: the credentials box follows the stored setting.
-        f.enable()->setChecked(true);
-        QVERIFY(f.credential()->isChecked());
-        QVERIFY(f.credentialFieldsEnabled());
-    }
-
-    void proxyValidationInOrder_data() {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<bool>("credential");
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("all empty") << QString() << QString() << true << QString() << QString()
-                                   << "Inserisci l'indirizzo del proxy";
-        QTest::newRow("no port") << "10.0.0.8" << QString() << true << QString() << QString()
-                                 << "Inserisci la porta del proxy";
-        QTest::newRow("no user") << "10.0.0.8"
-                                 << "8080" << true << QString() << QString()
-                                 << "Inserisci il nome utente";
-        QTest::newRow("no password")
-            << "10.0.0.8"
-            << "8080" << true << "mario" << QString() << "Inserisci la password";
-    }
-    void proxyValidationInOrder() {
-        QFETCH(QString, address);
-        QFETCH(QString, port);
-        QFETCH(bool, credential);
-        QFETCH(QString, user);
-        QFETCH(QString, password);
+    void proxy() {
+        QFETCH(QString, typed);
         QFETCH(QString, message);
-        TestHome home;
-        storeProxy(false);
-        const QMap<QString, QString> before = storedProxyKeys();
-        ProxyDialog dialog;
-        ProxyForm f(dialog);
-        f.credential()->setChecked(credential);
-        f.address()->setText(address);
-        f.port()->setText(port);
-        f.user()->setText(user);
-        f.password()->setText(password);
+        QFETCH(QString, after);
+        const QStringList fields = typed.split('|');
+        for (const QString &pair : kStored.split(' ').mid(2))
+            setting.setValue(pair.section('|', 0, 0), pair.section('|', 1));
+        setting.setValue("lastusername", "anna");
+        ProxyDialog form;
+        auto *proxy = child<QCheckBox>(&form, "chbEnableProxy");
+        // Unticking the proxy unticks its credentials; ticked again, they
+        // follow what is stored.
+        proxy->setChecked(false);
+        QVERIFY(proxyState(&form).startsWith("00 0000000 p.lan|3128|mario|p4ss"));
+        proxy->setChecked(true);
+        QVERIFY(proxyState(&form).startsWith("11 1111111 "));
+        child<QCheckBox>(&form, "chbEnableCredential")->setChecked(fields.size() == 5);
+        for (int i = 0; i < 4; ++i)
+            child<QLineEdit>(&form, kFields[i])->setText(fields.value(i + 1));
+        proxy->setChecked(fields[0] == "1");
         ScriptedDialogs dialogs;
-        dialogs.expectBox(message);
-        f.save();
-        QVERIFY(dialogs.allAnswered());
-        QCOMPARE(dialogs.boxes().size(), 1);
-        QCOMPARE(dialogs.boxes().first().title, QStringLiteral("Impostazioni proxy"));
-        QCOMPARE(dialogs.boxes().first().text, message);
-        QCOMPARE(dialogs.boxes().first().icon, QMessageBox::Critical);
-        QCOMPARE(storedProxyKeys(), before);
-    }
-
-    void proxyAnnullaFinishes() {
-        TestHome home;
-        ProxyDialog dialog;
-        QSignalSpy finished(&dialog, &QDialog::finished);
-        dialog.show();
-        QTest::mouseClick(dialog.findChild<QPushButton *>(QStringLiteral("btmAnnulla")),
-                          Qt::LeftButton);
-        QVERIFY(!dialog.isVisible());
-        QCOMPARE(finished.count(), 1);
+        if (!message.isEmpty())
+            dialogs.expectBox("Impostazioni proxy", message);
+        child<QPushButton>(&form, "btmSalva")->click();
+        QVERIFY(dialogs.allAnswered() && dialogs.boxes().value(0).text == message);
+        QVERIFY(message.isEmpty() || dialogs.boxes().first().icon == QMessageBox::Critical);
+        QCOMPARE(proxyState(std::make_unique<ProxyDialog>().get()), after); // reopened
+        QCOMPARE(setting.value("lastusername"), QString("anna"));
+        QSignalSpy finished(&form, &QDialog::finished);
+        form.show();
+        child<QPushButton>(&form, "btmAnnulla")->click();
+        QVERIFY(!form.isVisible() && finished.count() == 1);
     }
 };
 
-QTEST_MAIN(TestAccountDialogs)
+QUILLORA_TEST_MAIN(TestAccountDialogs)
 #include "tst_account.moc"

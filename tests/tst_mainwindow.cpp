@@ -1,12 +1,11 @@
-// The main window against the local service: sign-in and sign-out, the tray,
-// the pages, profiles with quota label and pie, the classes tab and the class
-// fields window.
+// The main window, signed in once against the local service: pages, quota,
+// synchronisation failures, classes, the tray, signing out and in, closing.
+#include "QueryRows.h"
 #include "RecordedUrls.h"
 #include "ScriptedDialogs.h"
-#include "ServiceFixture.h"
-#include "TestHome.h"
-#include "TrayOverride.h"
-
+#include "ServiceXml.h"
+#include "Session.h"
+#include "TestMain.h"
 #include "account/ChangePwdDialog.h"
 #include "account/ProxyDialog.h"
 #include "classes/MetadatiCategories.h"
@@ -14,312 +13,265 @@
 #include "mainwindow/QuotaChartView.h"
 #include "service/LoginDialog.h"
 #include "service/QVWConn.h"
-#include "storage/Database.h"
-#include "storage/Setting.h"
 
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QNetworkProxy>
-#include <QPieSeries>
-#include <QPieSlice>
-#include <QPushButton>
 #include <QSqlQuery>
-#include <QSystemTrayIcon>
-#include <QTabWidget>
-#include <QTableView>
-#include <QTimer>
-#include <QToolButton>
-#include <QtTest>
-
-#include <memory>
-
-namespace {
-
-const int kTimeout = 20000;
-
-template <typename T> QList<T *> visibleTopLevels() {
-    QList<T *> found;
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *window = qobject_cast<T *>(widget); window && window->isVisible())
-            found.append(window);
-    }
-    return found;
-}
-
-template <typename T> T *visibleTopLevel() {
-    const QList<T *> all = visibleTopLevels<T>();
-    return all.isEmpty() ? nullptr : all.first();
-}
-
-QStringList visibleEntries(QMenu *menu) {
-    QStringList texts;
-    for (QAction *action : menu->actions()) {
-        if (action->isVisible() && !action->isSeparator())
-            texts.append(action->text());
-    }
-    return texts;
-}
-
-// One test's world: its own home, its own service with one account, scripted
-// boxes, recorded browser addresses and a notification area unless told.
-struct Session {
-    explicit Session(bool tray = true)
-        : trayOverride(tray) {
-        account = fixture.createAccount(QStringLiteral("mario"), QStringLiteral("Segreta1!"));
-    }
-
-    LocalService &service() { return fixture.service(); }
-
-    // The profile's figures as the service will send them.
-    void setFigures(const QString &profileId, qint64 quota, qint64 used, const QString &unit,
-                    qint64 div) {
-        QSqlQuery query(fixture.store().database());
-        query.prepare(QStringLiteral(
-            "UPDATE profiles SET quota = ?, used = ?, unit = ?, div = ? WHERE id = ?"));
-        query.addBindValue(quota);
-        query.addBindValue(used);
-        query.addBindValue(unit);
-        query.addBindValue(div);
-        query.addBindValue(profileId);
-        QVERIFY(query.exec());
-    }
-
-    TrayOverride trayOverride;
-    RecordedUrls opened;
-    TestHome home;
-    ServiceFixture fixture;
-    ScriptedDialogs dialogs;
-    TestAccount account;
-};
-
-// Signs in through the login dialog, as a user does.
-bool signIn(CoreMain &window, const QString &user, const QString &password, bool save = false) {
-    LoginDialog *login = nullptr;
-    if (!QTest::qWaitFor([&] { return (login = visibleTopLevel<LoginDialog>()); }, kTimeout))
-        return false;
-    login->findChild<QLineEdit *>(QStringLiteral("leUsername"))->setText(user);
-    login->findChild<QLineEdit *>(QStringLiteral("lePassword"))->setText(password);
-    login->findChild<QCheckBox *>(QStringLiteral("ckbSalvaCredenziali"))->setChecked(save);
-    login->findChild<QPushButton *>(QStringLiteral("btmOk"))->click();
-    return QTest::qWaitFor([&] { return window.isVisible(); }, kTimeout);
-}
-
-bool signIn(CoreMain &window, const Session &s, bool save = false) {
-    if (!s.fixture.isRunning() || s.account.profileId.isEmpty()) {
-        qWarning() << "local service:" << s.fixture.errorString();
-        return false;
-    }
-    return signIn(window, s.account.user, s.account.password, save);
-}
-
-template <typename T> T *widget(CoreMain &window, const char *name) {
-    return window.findChild<T *>(QString::fromLatin1(name));
-}
-
-bool synchronised(CoreMain &window) {
-    QLabel *loading = widget<QLabel>(window, "lblLoading");
-    return QTest::qWaitFor([loading] { return loading->isHidden(); }, kTimeout);
-}
-
-int classRows(CoreMain &window) {
-    return widget<QTableView>(window, "twCategorie")->model()->rowCount();
-}
-
-// Selects the profile `id` in the combo, which synchronises.
-bool chooseProfile(CoreMain &window, const QString &id) {
-    auto *combo = widget<QComboBox>(window, "cbBuckets");
-    const int index = combo->findData(id);
-    if (index < 0)
-        return false;
-    combo->setCurrentIndex(index);
-    return synchronised(window);
-}
-
-void runClientSql(const QString &statement) {
-    Database database;
-    QVERIFY(database.open());
-    {
-        QSqlQuery query(database.db);
-        QVERIFY2(query.exec(statement), qPrintable(statement));
-    }
-    database.close();
-}
-
-} // namespace
+#include <QtCharts>
+#include <QtWidgets>
 
 class TestMainWindow : public QObject {
     Q_OBJECT
+    SignedInSession s;
+
+    CoreMain &w() { return *s.window; }
+    template <typename T = QWidget> T *ui(const char *name) { return child<T>(s.window.get(), name); }
+    static QString column(const QTableView *view, int column = 1) {
+        QStringList texts;
+        for (int row = 0; row < view->model()->rowCount(); ++row)
+            texts << view->model()->index(row, column).data().toString();
+        return texts.join('|');
+    }
+    QString classes() { return column(ui<QTableView>("twCategorie")); }
+    // "action:status" of every request the service saw since resync() began.
+    QString log() {
+        QStringList seen;
+        for (const auto &request : s.service().requests())
+            seen << request.action + ':' + request.statusNumber;
+        return seen.join(' ');
+    }
+    bool resync() {
+        s.service().clearRequests();
+        w().syncCategorie();
+        return s.synchronised();
+    }
+
 private slots:
-    void initTestCase() {
-        // The test certificates are made once, outside every test's home.
-        QVERIFY(QFileInfo::exists(ServiceFixture::caCertificatePath()));
-        // As the program: closing windows leaves it running in the tray.
-        qApp->setQuitOnLastWindowClosed(false);
-    }
-
-    // --- life cycle, tray, sign-in and sign-out ---------------------------------
-
-    void signedOutShowsTheLoginDialogInstead() {
-        Session s;
-        CoreMain window;
-        QVERIFY(visibleTopLevel<LoginDialog>());
-        QVERIFY(!window.isVisible());
-        visibleTopLevel<LoginDialog>()->hide();
-        window.show(); // as a second start of the program does
-        QVERIFY(!window.isVisible());
-        QVERIFY(visibleTopLevel<LoginDialog>());
-        QCOMPARE(window.windowTitle(), QStringLiteral("Quillora Lite"));
-        QVERIFY(window.windowFlags() & Qt::Window);
-        QVERIFY(s.dialogs.boxes().isEmpty());
-    }
-
-    void trayEntriesFollowTheState() {
-        Session s;
-        CoreMain window;
-        auto *tray = window.findChild<QSystemTrayIcon *>();
-        QVERIFY(tray);
-        QMenu *menu = tray->contextMenu();
-        QVERIFY(menu);
-        QCOMPARE(visibleEntries(menu),
-                 QStringList({QStringLiteral("Login"), QStringLiteral("Esci")}));
-
-        emit tray->activated(QSystemTrayIcon::Trigger);
-        QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("Non sei connesso"));
-        QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("(Nessun Profilo)"));
-        QVERIFY(menu->actions().at(0)->font().bold());
-
-        QVERIFY(signIn(window, s));
-        emit tray->activated(QSystemTrayIcon::Context);
-        QCOMPARE(visibleEntries(menu),
-                 QStringList({QStringLiteral("mario"), QStringLiteral("(Profilo di prova)"),
-                              QStringLiteral("&Mostra"), QStringLiteral("Conserva file"),
-                              QStringLiteral("Logout"), QStringLiteral("Esci")}));
-
-        // Double clicks hide and show the signed-in window.
-        emit tray->activated(QSystemTrayIcon::DoubleClick);
-        QVERIFY(!window.isVisible());
-        emit tray->activated(QSystemTrayIcon::DoubleClick);
-        QVERIFY(window.isVisible());
-
-        // "&Mostra" brings back a hidden window.
-        window.hide();
-        menu->actions().at(3)->trigger();
-        QVERIFY(window.isVisible());
-
-        widget<QToolButton>(window, "btmLogout")->click();
-        QVERIFY(!window.isVisible());
-        QVERIFY(visibleTopLevel<LoginDialog>());
-        QCOMPARE(visibleEntries(menu),
-                 QStringList({QStringLiteral("Login"), QStringLiteral("Esci")}));
-        emit tray->activated(QSystemTrayIcon::MiddleClick);
-        QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("Non sei connesso"));
-
-        // Signed out, a double click brings the login dialog, not the window.
-        visibleTopLevel<LoginDialog>()->hide();
-        emit tray->activated(QSystemTrayIcon::DoubleClick);
-        QVERIFY(!window.isVisible());
-        QVERIFY(visibleTopLevel<LoginDialog>());
-    }
-
-    void refusedLoginKeepsTheWindowSignedOut() {
-        Session s;
-        CoreMain window;
-        LoginDialog *login = visibleTopLevel<LoginDialog>();
-        login->findChild<QLineEdit *>(QStringLiteral("leUsername"))
-            ->setText(QStringLiteral("mario"));
-        login->findChild<QLineEdit *>(QStringLiteral("lePassword"))->setText(QStringLiteral("no"));
-        login->findChild<QPushButton *>(QStringLiteral("btmOk"))->click();
-        QTRY_COMPARE_WITH_TIMEOUT(Setting().value(QStringLiteral("lastusername")),
-                                  QStringLiteral("mario"), kTimeout);
-        QVERIFY(!window.isVisible());
-        window.show();
-        QVERIFY(!window.isVisible());
-        auto *tray = window.findChild<QSystemTrayIcon *>();
-        QCOMPARE(visibleEntries(tray->contextMenu()).last(), QStringLiteral("Esci"));
-        QVERIFY(visibleEntries(tray->contextMenu()).contains(QStringLiteral("Login")));
-    }
-
-    void settingsWrittenAfterSignIn_data() {
-        QTest::addColumn<bool>("save");
-        QTest::newRow("remembered") << true;
-        QTest::newRow("not remembered") << false;
-    }
-    void settingsWrittenAfterSignIn() {
-        QFETCH(bool, save);
-        Session s;
-        Setting setting;
-        setting.setValue(QStringLiteral("username"), QStringLiteral("prima"));
-        setting.setValue(QStringLiteral("password"), QStringLiteral("vecchia"));
-        CoreMain window;
-        QVERIFY(signIn(window, s, save));
-        QCOMPARE(setting.value(QStringLiteral("username")), save ? s.account.user : QString());
-        QCOMPARE(setting.value(QStringLiteral("password")), save ? s.account.password : QString());
-        QCOMPARE(setting.value(QStringLiteral("saveLogin")),
-                 save ? QStringLiteral("1") : QStringLiteral("0"));
-        QCOMPARE(setting.value(QStringLiteral("lastusername")), s.account.user);
-    }
+    void initTestCase() { QVERIFY(s.start()); }
 
     void signedInWindowShowsTheAccount() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        auto *combo = widget<QComboBox>(window, "cbBuckets");
-        QCOMPARE(combo->count(), 2);
-        QCOMPARE(combo->itemText(0), QStringLiteral("Profilo di prova"));
-        QCOMPARE(combo->itemData(0).toString(), s.account.profileId);
-        QCOMPARE(combo->itemData(1).toString(), s.account.emptyProfileId);
-        QVERIFY(widget<QWidget>(window, "wListFiles")->isVisible());
-        QVERIFY(!widget<QWidget>(window, "wSettings")->isVisible());
-        QVERIFY(!widget<QWidget>(window, "hwBottoniera")->isVisible());
-        QVERIFY(!widget<QWidget>(window, "tbwMetadati")->isVisible());
-        QCOMPARE(widget<QPushButton>(window, "btmHideDetail")->text(),
-                 QStringLiteral("Mostra Dettagli"));
-        QCOMPARE(classRows(window), 2);
-
-        widget<QToolButton>(window, "btmSettings")->click();
-        QVERIFY(widget<QWidget>(window, "wSettings")->isVisible());
-        QVERIFY(!widget<QWidget>(window, "wListFiles")->isVisible());
-        QCOMPARE(widget<QTabWidget>(window, "tabWidget")->currentIndex(), 0);
-        QVERIFY(!widget<QWidget>(window, "btmAggiungiCat")->isVisible());
-        QVERIFY(!widget<QWidget>(window, "btmDeleteCateg")->isVisible());
-        widget<QToolButton>(window, "btmListFile")->click();
-        QVERIFY(widget<QWidget>(window, "wListFiles")->isVisible());
-        QVERIFY(!widget<QWidget>(window, "wSettings")->isVisible());
+        auto *combo = ui<QComboBox>("cbBuckets");
+        QCOMPARE(QStringList({combo->itemText(0), combo->itemData(0).toString(),
+                              combo->itemData(1).toString(), classes()}),
+                 QStringList({"Profilo di prova", s.account.profileId, s.account.emptyProfileId,
+                              "Fatture|Contratti"}));
+        QVERIFY(ui("wListFiles")->isVisible() && !ui("hwBottoniera")->isVisible());
+        ui<QToolButton>("btmSettings")->click();
+        QVERIFY(ui("wSettings")->isVisible() && !ui("wListFiles")->isVisible());
+        RecordedUrls opened;
+        ui<QToolButton>("btmHelp")->click();
+        emit ui<QLabel>("lblUserConn")->linkActivated("#altro");
+        QCOMPARE(opened.urls(), QList<QUrl>{QUrl(s.fixture.baseUrlString() + "/vazedo/Help/")});
     }
 
-    void listColumnsFollowTheWindowSize() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        auto *list = widget<QTableView>(window, "tbwFile");
-        for (const QSize &size : {QSize(1200, 760), QSize(900, 600), QSize(1050, 671)}) {
-            window.resize(size);
-            QTRY_COMPARE_WITH_TIMEOUT(window.size(), size, kTimeout);
-            const int expected = list->width() / 5 - 5;
-            for (int column = 1; column <= 5; ++column)
-                QCOMPARE(list->columnWidth(column), expected);
+    void quota_data() {
+        // Where the figures (quota, used, divisor) are set, what the label shows, the room
+        // of the free and used slices (* labelled); no figures: the profile without quota.
+        for (const char *column : {"where", "figures", "shown", "room"})
+            QTest::addColumn<QString>(column);
+        const auto row = [](const char *name, const char *where, const char *figures,
+                            const char *shown, const char *room) {
+            QTest::newRow(name) << where << figures << shown << room;
+        };
+        row("half", "service", "10000 5000 1000", "5 di 10", "5* 5*");
+        row("79 %", "service", "100000 79000 1000", "79 di 100", "21* 79*");
+        row("80 %: red", "service", "100000 80000 1000", "80 di 100", "20* 80*");
+        row("full: red", "service", "10000 10000 1000", "10 di 10", "0 10*");
+        row("over the quota: red", "service", "10000 12000 1000", "12 di 10", "0 12*");
+        row("profile without quota", "", "", "", "");
+        // Odd figures in the mirror count as 0.
+        row("divisor 0", "mirror", "10000 5000 0", "0 di 0", "0 0");
+        row("words", "mirror", "dieci 5000 1000", "5 di 0", "0 5*");
+        row("beyond 32 bits", "mirror", "10000 99999999999 1000", "0 di 10", "10* 0");
+        row("negative divisor", "mirror", "-2147483648 0 -1", "0 di 2147483648", "2147483648* 0");
+    }
+    void quota() {
+        QFETCH(QString, where);
+        QFETCH(QString, figures);
+        QFETCH(QString, shown);
+        QFETCH(QString, room);
+        auto *combo = ui<QComboBox>("cbBuckets");
+        const QStringList f = figures.split(' ');
+        const QString id = where.isEmpty() ? s.account.emptyProfileId : s.account.profileId;
+        if (combo->currentData() != id) { // choosing a profile synchronises
+            combo->setCurrentIndex(combo->findData(id));
+            QVERIFY(s.synchronised());
         }
-        for (int column : {0, 6, 7})
-            QVERIFY(list->isColumnHidden(column));
+        if (where == "service") {
+            QVERIFY(QSqlQuery(s.fixture.store().database())
+                        .exec(QString("UPDATE profiles SET quota = %1, used = %2, div = %3, unit = "
+                                      "'MB' WHERE id = '%4'").arg(f[0], f[1], f[2], id)));
+            QVERIFY(resync());
+        } else if (where == "mirror") {
+            QCOMPARE(mirrorRows(QString("UPDATE buckets SET quota = '%1', used = '%2', div = '%3' "
+                                        "WHERE idbuckets = '%4'").arg(f[0], f[1], f[2], id)),
+                     QStringList());
+            w().updateQuota();
+        }
+        auto *label = ui<QLabel>("lblUserConn");
+        QTextDocument text;
+        text.setHtml(label->text());
+        const QString suffix = shown.isEmpty() ? "" : " (" + shown + " MB) (Acquista spazio)";
+        QCOMPARE(suffix.isEmpty() ? label->text() : text.toPlainText(), "Sei connesso come: mario" + suffix);
+        QVERIFY(suffix.isEmpty() || label->text().contains("<a href=\"#buyquota\">"));
+        const bool red = QString(QTest::currentDataTag()).endsWith("red");
+        QCOMPARE(label->styleSheet(), QString("QLabel {color:%1;}").arg(red ? "red" : "black"));
+        QStringList slices, expected;
+        for (QPieSlice *slice : ui<QuotaChartView>("wwCharts")->series()->slices())
+            slices << slice->label() + '=' + QString::number(slice->value(), 'f', 0) +
+                          (slice->isLabelVisible() ? "*" : "");
+        const QStringList amounts = shown.split(" di "), rooms = room.split(' ');
+        if (!suffix.isEmpty()) // free: quota less used, however negative
+            expected << QString("Libero: %1 MB=").arg(amounts[1].toLongLong() - amounts[0].toLongLong()) + rooms[0]
+                     << "Utilizzato: " + amounts[0] + " MB=" + rooms[1];
+        QCOMPARE(slices, expected);
+        QCOMPARE(ui<QTabWidget>("tabWidget")->indexOf(ui("tabStatistiche")), suffix.isEmpty() ? -1 : 2);
+        QCOMPARE(classes(), QString(where.isEmpty() ? "" : "Fatture|Contratti"));
+        RecordedUrls opened;
+        emit label->linkActivated("#buyquota");
+        const QUrl buy(s.fixture.baseUrlString() + "/vazedo/BuyQuota/");
+        QCOMPARE(opened.urls(), suffix.isEmpty() ? QList<QUrl>() : QList<QUrl>{buy});
     }
 
-    void signOutAndInAgainSynchronises() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        widget<QToolButton>(window, "btmLogout")->click();
-        QVERIFY(!window.isVisible());
-        QVERIFY(signIn(window, s));
-        // The connection of the first sign-in is gone; the new one answers.
+    void synchronisationFailures_data() {
+        QTest::addColumn<QString>("cause");
+        QTest::addColumn<QString>("box"); // none: the window stays, else it goes to the tray
+        QTest::addColumn<QString>("seen");
+        QTest::newRow("refused, its text plain") << "error" << "Classe <b>sconosciuta</b>" << "syncfolder:";
+        QTest::newRow("expired: renewed with the signed-in credentials")
+            << "expired" << "" << "syncfolder:19 login:1 syncfolder:5";
+        QTest::newRow("expired, the renewal refused")
+            << "password" << "La sessione è scaduta: accedi di nuovo e riprova" << "syncfolder:19 login:0";
+    }
+    void synchronisationFailures() {
+        QFETCH(QString, cause);
+        QFETCH(QString, box);
+        QFETCH(QString, seen);
+        if (cause == "error")
+            s.service().scriptReply(500, serviceReply("4", "<statusdescription>" + box.toHtmlEscaped() +
+                                                               "</statusdescription>"), "syncfolder");
+        else
+            s.service().expireSessionsNow();
+        // The password was changed elsewhere.
+        QVERIFY(cause != "password" || s.fixture.store().setPassword(s.account.user, "Altra1!"));
+        ScriptedDialogs dialogs;
+        if (!box.isEmpty())
+            dialogs.expectBox("Errore", box);
+        QVERIFY(resync() && dialogs.allAnswered());
+        QCOMPARE(log(), seen);
+        QCOMPARE(s.service().requests("login").value(0).element("username"), cause == "error" ? "" : s.account.user);
+        const auto shown = dialogs.boxes().value(0);
+        QVERIFY(shown.text == box && shown.format == Qt::PlainText && w().isVisible() == box.isEmpty());
+        QVERIFY(box.isEmpty() || shown.icon == QMessageBox::Critical);
+        QVERIFY(s.fixture.store().setPassword(s.account.user, s.account.password));
+        w().show();
+        // Told to, the user signs in again. (Without that the next expiry is not
+        // renewed: the refused renewal leaves its retry counted.)
+        QVERIFY(cause != "password" || (s.signOut() && s.signIn()));
+        QVERIFY(resync() && log() == "syncfolder:5"); // the next one is heard again
+    }
+
+    void classesFilterQuoteSafeAndShowTheirFields() {
+        s.fixture.store().addClass(s.account.profileId, "Fatture d'acquisto", "Fatture");
+        QVERIFY(resync());
+        const QStringList filtered = {"FATT", "Fatture|Fatture d'acquisto", "d'a", "Fatture d'acquisto",
+                                      "x' OR '1'='1", "", "", "Fatture|Contratti|Fatture d'acquisto"};
+        for (int i = 0; i < filtered.size(); i += 2) {
+            ui<QLineEdit>("leSearchCateg")->setText(filtered[i]);
+            QCOMPARE(classes(), filtered[i + 1]);
+        }
+        // A field of a type the client does not know is left out.
+        QCOMPARE(mirrorRows(QString("INSERT INTO metadati (idfolder, nome, tipo, visibile, required, "
+                                    "custom) VALUES (%1, 'Strano', 9, 1, 1, 0)").arg(s.account.classIds[0])),
+                 QStringList());
+        auto *view = ui<QTableView>("twCategorie");
+        emit view->doubleClicked(view->model()->index(0, 1));
+        QPointer<MetadatiCategories> fields = w().findChild<MetadatiCategories *>();
+        QVERIFY(fields && fields->isVisible() && fields->isModal());
+        QCOMPARE(fields->windowTitle(), QString("Indici della classe Fatture"));
+        auto *table = child<QTableView>(fields.data(), "twMetadati");
+        QString marks; // visible, required
+        for (int row = 0; row < 3; ++row)
+            for (int column : {4, 5})
+                marks += table->model()->index(row, column).data(Qt::DecorationRole).isValid() ? '1' : '0';
+        QCOMPARE(QStringList({column(table, 2), column(table, 3), marks}),
+                 QStringList({"Numero|Importo|Data", "Testo|Numerico|Data", "111011"}));
+        child<QPushButton>(fields.data(), "btmClose")->click();
+        QVERIFY(QTest::qWaitFor([&] { return !fields; }, kTimeout));
+        // "Indici" opens the class chosen in the list, and nothing without one.
+        w().showSettings();
+        for (const int row : {-1, 2}) {
+            view->setCurrentIndex(view->model()->index(row, 1));
+            ui<QPushButton>("btmMetadati")->click();
+            fields = w().findChild<MetadatiCategories *>();
+            QCOMPARE(fields ? fields->windowTitle() : "", QString(row < 0 ? "" : "Indici della classe Fatture d'acquisto"));
+        }
+        QCOMPARE(child<QTableView>(fields.data(), "twMetadati")->model()->rowCount(), 0);
+        fields->close();
+    }
+
+    void oneChangePasswordWindowAtATime() {
+        // The second click meets the open one; closed, the third makes it anew.
+        for (int click = 0; click < 3; ++click) {
+            QTest::mouseClick(ui<QLabel>("lblChangePwd"), Qt::LeftButton);
+            QPointer<ChangePwdDialog> dialog = visibleTopLevel<ChangePwdDialog>();
+            int open = 0;
+            for (QWidget *widget : QApplication::topLevelWidgets())
+                open += qobject_cast<ChangePwdDialog *>(widget) && widget->isVisible();
+            QVERIFY(open == 1 && dialog->isModal() && (click == 0 || dialog->close()));
+            QVERIFY(QTest::qWaitFor([&] { return click == 0 || !dialog; }, kTimeout));
+        }
+    }
+
+    void trayAndSigningOutAndInAgain() {
+        auto *tray = w().findChild<QSystemTrayIcon *>();
+        QList<QAction *> actions = tray->contextMenu()->actions();
+        // The window's and the login dialog's visibility, then the tray's entries.
+        const auto state = [&] {
+            QString seen = QString::number(w().isVisible()) + (visibleTopLevel<LoginDialog>() ? "1" : "0");
+            for (QAction *action : actions)
+                seen += action->isVisible() && !action->isSeparator() ? ' ' + action->text() : "";
+            return seen;
+        };
+        const QString in = " mario (Profilo di prova) &Mostra Conserva file Logout Esci";
+        const auto click = [&](QSystemTrayIcon::ActivationReason why) { emit tray->activated(why); };
+        const QList<std::pair<std::function<void()>, QString>> steps = {
+            {[&] { click(QSystemTrayIcon::Context); }, "10" + in},
+            {[&] { click(QSystemTrayIcon::DoubleClick); }, "00" + in},
+            {[&] { click(QSystemTrayIcon::DoubleClick); }, "10" + in},
+            {[&] { w().hide(), actions[3]->trigger(); }, "10" + in}, // "Mostra"
+            // Signed out, the login dialog stands in for the window.
+            {[&] { QVERIFY(s.signOut()); }, "01 Login Esci"},
+            {[&] { visibleTopLevel<LoginDialog>()->hide(), w().show(); }, "01 Login Esci"},
+            {[&] { visibleTopLevel<LoginDialog>()->hide(), click(QSystemTrayIcon::DoubleClick); },
+             "01 Login Esci"},
+        };
+        for (const auto &[step, expected] : steps) {
+            step();
+            QCOMPARE(state(), expected);
+        }
+        click(QSystemTrayIcon::MiddleClick);
+        QCOMPARE(actions[0]->text(), QString("Non sei connesso"));
+
+        // A refused login leaves it signed out.
+        Setting setting;
+        setting.setValue("lastusername", "altro");
         s.service().clearRequests();
-        QVERIFY(chooseProfile(window, s.account.emptyProfileId));
-        QCOMPARE(s.service().requests(QStringLiteral("syncfolder")).size(), 1);
-        QCOMPARE(classRows(window), 0);
+        QVERIFY(signInThroughDialog("mario", "no", false,
+                                    [&] { return setting.value("lastusername") == "mario"; }));
+        w().show();
+        QVERIFY(log() == "login:0" && state() == "01 Login Esci");
+
+        // Signed in, the settings say whether the credentials are remembered.
+        for (const bool save : {true, false}) {
+            setting.setValue("username", "prima");
+            setting.setValue("password", "vecchia");
+            QVERIFY((save || s.signOut()) && s.signIn(save));
+            QCOMPARE(QStringList({setting.value("username"), setting.value("password"),
+                                  setting.value("saveLogin"), setting.value("lastusername")}),
+                     save ? QStringList({"mario", "Segreta1!", "1", "mario"})
+                          : QStringList({"", "", "0", "mario"}));
+        }
+        QVERIFY(resync() && log() == "syncfolder:5"); // the new connection answers
     }
 
     void closingHidesWithTrayAndQuitsWithout_data() {
@@ -329,361 +281,42 @@ private slots:
     }
     void closingHidesWithTrayAndQuitsWithout() {
         QFETCH(bool, tray);
-        Session s(tray);
-        if (!tray)
-            s.dialogs.expectBox(QStringLiteral("Il sistema non dispone di un'area di notifica"));
-        CoreMain window;
-        if (!tray) {
-            QCOMPARE(s.dialogs.boxes().size(), 1);
-            QCOMPARE(s.dialogs.boxes().first().icon, QMessageBox::Warning);
-            QCOMPARE(s.dialogs.boxes().first().title, QStringLiteral("Errore"));
+        setTrayAvailableOverride(tray);
+        if (!tray) { // said at start
+            ScriptedDialogs dialogs;
+            dialogs.expectBox("Errore", "Il sistema non dispone di un'area di notifica");
+            { CoreMain another; }
+            QCOMPARE(dialogs.boxes().value(0).icon, QMessageBox::Warning);
         }
-        QVERIFY(signIn(window, s));
-
-        // Only a running event loop can be quit: close the window inside one.
-        const int stillRunning = 7;
-        QTimer::singleShot(0, &window, [&window] { window.close(); });
-        QTimer::singleShot(3000, qApp, [] { QCoreApplication::exit(stillRunning); });
+        // Only a running loop can be quit; an answered synchronisation shows
+        // that it went on running after the close.
+        QTimer::singleShot(0, &w(), [this] { w().close(); w().syncCategorie(); });
+        QObject guard; // a timeout that ends with this case
+        QTimer::singleShot(kTimeout, &guard, [] { QCoreApplication::exit(-1); });
+        const auto answered = connect(&s.service(), &LocalService::requestHandled,
+                                      [] { QCoreApplication::exit(1); });
         const int code = QCoreApplication::exec();
-        QCOMPARE(code, tray ? stillRunning : 0);
-        QVERIFY(!window.isVisible());
-    }
-
-    // --- profiles, quota label and pie ---------------------------------------------
-
-    void quotaLabelAndPie_data() {
-        QTest::addColumn<qint64>("quota");
-        QTest::addColumn<qint64>("used");
-        QTest::addColumn<qint64>("div");
-        QTest::addColumn<QString>("figures");
-        QTest::addColumn<QString>("colour");
-        QTest::newRow("5 of 10 MB") << qint64(10000) << qint64(5000) << qint64(1000)
-                                    << QStringLiteral("(5 di 10 MB)") << QStringLiteral("black");
-        QTest::newRow("79 %") << qint64(100000) << qint64(79000) << qint64(1000)
-                              << QStringLiteral("(79 di 100 MB)") << QStringLiteral("black");
-        QTest::newRow("80 %") << qint64(100000) << qint64(80000) << qint64(1000)
-                              << QStringLiteral("(80 di 100 MB)") << QStringLiteral("red");
-        QTest::newRow("over the quota") << qint64(10000) << qint64(12000) << qint64(1000)
-                                        << QStringLiteral("(12 di 10 MB)") << QStringLiteral("red");
-    }
-    void quotaLabelAndPie() {
-        QFETCH(qint64, quota);
-        QFETCH(qint64, used);
-        QFETCH(qint64, div);
-        QFETCH(QString, figures);
-        QFETCH(QString, colour);
-        Session s;
-        s.setFigures(s.account.profileId, quota, used, QStringLiteral("MB"), div);
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-
-        auto *label = widget<QLabel>(window, "lblUserConn");
-        QVERIFY(label->text().contains(QStringLiteral("Sei connesso come: mario ") + figures));
-        QVERIFY(label->text().contains(QStringLiteral("<a href=\"#buyquota\">")));
-        QVERIFY(label->text().contains(QStringLiteral("(Acquista spazio)")));
-        QCOMPARE(label->styleSheet(), QStringLiteral("QLabel {color:%1;}").arg(colour));
-
-        auto *tabs = widget<QTabWidget>(window, "tabWidget");
-        QCOMPARE(tabs->count(), 3);
-        QCOMPARE(tabs->tabText(2), QStringLiteral("Statistiche utilizzo"));
-        QPieSeries *pie = widget<QuotaChartView>(window, "wwCharts")->series();
-        QCOMPARE(pie->count(), 2);
-        const qint64 u = used / div, q = quota / div;
-        QCOMPARE(pie->slices().at(0)->label(), QStringLiteral("Libero: %1 MB").arg(q - u));
-        QCOMPARE(pie->slices().at(1)->label(), QStringLiteral("Utilizzato: %1 MB").arg(u));
-        QCOMPARE(pie->slices().at(0)->color(), QColor(QStringLiteral("#13e837")));
-        QCOMPARE(pie->slices().at(1)->color(), QColor(QStringLiteral("#FF0000")));
-        QCOMPARE(pie->slices().at(1)->labelColor(), QColor(Qt::black));
-        QCOMPARE(pie->slices().at(1)->value(), qreal(u));
-        QVERIFY(pie->slices().at(0)->value() >= 0);
-        QVERIFY(pie->slices().at(1)->isLabelVisible());
-    }
-
-    void profileWithoutQuotaHasNoChartAndNoBuyLink() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        auto *tabs = widget<QTabWidget>(window, "tabWidget");
-        auto *label = widget<QLabel>(window, "lblUserConn");
-        QCOMPARE(tabs->count(), 3);
-
-        s.service().clearRequests();
-        QVERIFY(chooseProfile(window, s.account.emptyProfileId));
-        QCOMPARE(s.service().requests(QStringLiteral("syncfolder")).size(), 1);
-        QCOMPARE(tabs->count(), 2);
-        QCOMPARE(tabs->indexOf(widget<QWidget>(window, "tabStatistiche")), -1);
-        QCOMPARE(label->text(), QStringLiteral("Sei connesso come: mario"));
-        QCOMPARE(label->styleSheet(), QStringLiteral("QLabel {color:black;}"));
-        QCOMPARE(widget<QuotaChartView>(window, "wwCharts")->series()->count(), 0);
-        QCOMPARE(classRows(window), 0);
-        window.onClickBuyQuota(QStringLiteral("#buyquota"));
-        QVERIFY(s.opened.urls().isEmpty());
-
-        // Back to the profile with a quota: the chart and the link return.
-        QVERIFY(chooseProfile(window, s.account.profileId));
-        QCOMPARE(tabs->count(), 3);
-        QCOMPARE(classRows(window), 2);
-        QVERIFY(label->text().contains(QStringLiteral("(Acquista spazio)")));
-        window.onClickBuyQuota(QStringLiteral("#altro"));
-        QVERIFY(s.opened.urls().isEmpty());
-        window.onClickBuyQuota(QStringLiteral("#buyquota"));
-        QCOMPARE(s.opened.urls(), QList<QUrl>({QUrl(s.fixture.baseUrlString() +
-                                                    QStringLiteral("/vazedo/BuyQuota/"))}));
-
-        widget<QToolButton>(window, "btmHelp")->click();
-        QCOMPARE(s.opened.urls().last(),
-                 QUrl(s.fixture.baseUrlString() + QStringLiteral("/vazedo/Help/")));
-    }
-
-    void oddFiguresShowAsZero_data() {
-        QTest::addColumn<QString>("quota");
-        QTest::addColumn<QString>("used");
-        QTest::addColumn<QString>("div");
-        QTest::addColumn<QString>("figures");
-        QTest::newRow("divisor 0") << QStringLiteral("10000") << QStringLiteral("5000")
-                                   << QStringLiteral("0") << QStringLiteral("(0 di 0 MB)");
-        QTest::newRow("words") << QStringLiteral("dieci") << QStringLiteral("5000")
-                               << QStringLiteral("1000") << QStringLiteral("(5 di 0 MB)");
-        QTest::newRow("beyond 32 bits") << QStringLiteral("10000") << QStringLiteral("99999999999")
-                                        << QStringLiteral("1000") << QStringLiteral("(0 di 10 MB)");
-        QTest::newRow("negative divisor")
-            << QStringLiteral("-2147483648") << QStringLiteral("0") << QStringLiteral("-1")
-            << QStringLiteral("(0 di 2147483648 MB)");
-    }
-    void oddFiguresShowAsZero() {
-        QFETCH(QString, quota);
-        QFETCH(QString, used);
-        QFETCH(QString, div);
-        QFETCH(QString, figures);
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        runClientSql(QStringLiteral("UPDATE buckets SET quota = '%1', used = '%2', div = '%3' "
-                                    "WHERE idbuckets = '%4'")
-                         .arg(quota, used, div, s.account.profileId));
-        window.updateQuota();
-        QVERIFY2(widget<QLabel>(window, "lblUserConn")->text().contains(figures),
-                 qPrintable(widget<QLabel>(window, "lblUserConn")->text()));
-        QCOMPARE(widget<QuotaChartView>(window, "wwCharts")->series()->count(), 2);
-    }
-
-    void failedSynchronisationIsReportedAsPlainText() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        s.service().scriptReply(
-            500,
-            QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?><response><statusnumber>4"
-                       "</statusnumber><body><statusdescription>Classe &lt;b&gt;sconosciuta"
-                       "&lt;/b&gt;</statusdescription></body></response>"),
-            QStringLiteral("syncfolder"));
-        s.dialogs.expectBox(QStringLiteral("Classe <b>sconosciuta</b>"));
-        window.syncCategorie();
-        QTRY_VERIFY_WITH_TIMEOUT(s.dialogs.allAnswered(), kTimeout);
-        const MessageBox::Request box = s.dialogs.boxes().last();
-        QCOMPARE(box.title, QStringLiteral("Errore"));
-        QCOMPARE(box.icon, QMessageBox::Critical);
-        QCOMPARE(box.format, Qt::PlainText);
-        QVERIFY(!window.isVisible()); // the tray brings it back
-        QVERIFY(widget<QLabel>(window, "lblLoading")->isHidden());
-
-        // The next synchronisation is heard again.
-        window.show();
-        QVERIFY(window.isVisible());
-        s.service().clearRequests();
-        QVERIFY(chooseProfile(window, s.account.emptyProfileId));
-        QCOMPARE(classRows(window), 0);
-    }
-
-    void expiredSessionIsRenewedWithTheSignedInCredentials() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        s.service().expireSessionsNow();
-        s.service().clearRequests();
-        window.syncCategorie();
-        QTRY_VERIFY_WITH_TIMEOUT(widget<QLabel>(window, "lblLoading")->isHidden(), kTimeout);
-        QStringList actions;
-        for (const auto &request : s.service().requests())
-            actions.append(request.action);
-        QCOMPARE(actions, (QStringList{QStringLiteral("syncfolder"), QStringLiteral("login"),
-                                       QStringLiteral("syncfolder")}));
-        QCOMPARE(s.service().requests(QStringLiteral("login")).first().element(
-                     QStringLiteral("username")),
-                 s.account.user);
-        QVERIFY(s.dialogs.boxes().isEmpty());
-        QVERIFY(window.isVisible());
-    }
-
-    void sessionThatCannotBeRenewedEndsTheSynchronisation() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        // The password was changed elsewhere: the renewal is refused.
-        QVERIFY(s.fixture.store().setPassword(s.account.user, QStringLiteral("Altra1!")));
-        s.service().expireSessionsNow();
-        s.dialogs.expectBox(QStringLiteral("sessione"));
-        window.syncCategorie();
-        QTRY_VERIFY_WITH_TIMEOUT(s.dialogs.allAnswered(), kTimeout);
-        QVERIFY(widget<QLabel>(window, "lblLoading")->isHidden());
-    }
-
-    // --- classes tab and class fields window ------------------------------------
-
-    void classFilterIsQuoteSafe() {
-        Session s;
-        s.fixture.store().addClass(s.account.profileId, QStringLiteral("Fatture d'acquisto"),
-                                   QStringLiteral("Fatture"));
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        auto *filter = widget<QLineEdit>(window, "leSearchCateg");
-        auto *view = widget<QTableView>(window, "twCategorie");
-        QCOMPARE(classRows(window), 3);
-        QVERIFY(view->isColumnHidden(0));
-        QVERIFY(!view->isColumnHidden(1));
-        for (int column : {2, 3, 4, 5})
-            QVERIFY(view->isColumnHidden(column));
-        QCOMPARE(view->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Classe"));
-
-        filter->setText(QStringLiteral("FATT"));
-        QCOMPARE(classRows(window), 2);
-        filter->setText(QStringLiteral("d'a"));
-        QCOMPARE(classRows(window), 1);
-        QCOMPARE(view->model()->index(0, 1).data().toString(),
-                 QStringLiteral("Fatture d'acquisto"));
-        filter->setText(QStringLiteral("x' OR '1'='1"));
-        QCOMPARE(classRows(window), 0);
-        filter->setText(QString());
-        QCOMPARE(classRows(window), 3);
-    }
-
-    void classFieldsWindow() {
-        Session s;
-        const int emptyClass =
-            s.fixture.store().addClass(s.account.profileId, QStringLiteral("Vuota"), QString());
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        const int classId = s.account.classIds.first();
-        // A field whose type the client does not know is left out.
-        runClientSql(QStringLiteral("INSERT INTO metadati (idfolder, nome, tipo, visibile, "
-                                    "required, custom) VALUES (%1, 'Strano', 9, 1, 1, 0)")
-                         .arg(classId));
-
-        auto *view = widget<QTableView>(window, "twCategorie");
-        QModelIndex first;
-        for (int row = 0; row < view->model()->rowCount(); ++row) {
-            if (view->model()->index(row, 0).data().toInt() == classId)
-                first = view->model()->index(row, 1);
-        }
-        QVERIFY(first.isValid());
-        window.onClickShowMetadata(first);
-        auto *fields = window.findChild<MetadatiCategories *>();
-        QVERIFY(fields);
-        QVERIFY(fields->isVisible());
-        QVERIFY(fields->isModal());
-        QVERIFY(fields->testAttribute(Qt::WA_DeleteOnClose));
-        QCOMPARE(fields->windowTitle(), QStringLiteral("Indici della classe Fatture"));
-        for (const char *hidden : {"btmAdd", "btmUpdate", "btmDelete"})
-            QVERIFY(!fields->findChild<QWidget *>(QString::fromLatin1(hidden))->isVisible());
-
-        auto *table = fields->findChild<QTableView *>(QStringLiteral("twMetadati"));
-        QAbstractItemModel *model = table->model();
-        QCOMPARE(model->rowCount(), 3);
-        for (int column : {0, 1, 6})
-            QVERIFY(table->isColumnHidden(column));
-        QCOMPARE(table->columnWidth(2), 350);
-        QCOMPARE(table->columnWidth(3), 120);
-        QCOMPARE(model->headerData(5, Qt::Horizontal).toString(), QStringLiteral("Obbligatorio"));
-        QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("Numero"));
-        QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("Testo"));
-        QCOMPARE(model->index(1, 3).data().toString(), QStringLiteral("Numerico"));
-        QCOMPARE(model->index(2, 3).data().toString(), QStringLiteral("Data"));
-
-        // "Numero" is required, "Importo" is not; all are visible.
-        const QVariant check = model->index(0, 5).data(Qt::DecorationRole);
-        QCOMPARE(check.typeId(), QMetaType::QPixmap);
-        QCOMPARE(check.value<QPixmap>().size(), QSize(16, 16));
-        QCOMPARE(model->index(0, 5).data(Qt::DisplayRole).typeId(), QMetaType::QPixmap);
-        QCOMPARE(model->index(1, 5).data(Qt::DisplayRole).toString(), QString());
-        QVERIFY(!model->index(1, 5).data(Qt::DecorationRole).isValid());
-        QCOMPARE(model->index(1, 4).data(Qt::DecorationRole).value<QPixmap>().size(),
-                 QSize(16, 16));
-        QCOMPARE(model->index(1, 5).data(Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
-        QVERIFY(!model->index(1, 4).data(Qt::TextAlignmentRole).isValid());
-
-        QPointer<MetadatiCategories> closing = fields;
-        fields->findChild<QPushButton *>(QStringLiteral("btmClose"))->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!closing, kTimeout);
-
-        window.onClickShowMetadata(emptyClass, QStringLiteral("Vuota"));
-        fields = window.findChild<MetadatiCategories *>();
-        QVERIFY(fields);
-        table = fields->findChild<QTableView *>(QStringLiteral("twMetadati"));
-        QCOMPARE(table->model()->rowCount(), 0);
-        QCOMPARE(table->model()->headerData(2, Qt::Horizontal).toString(),
-                 QStringLiteral("Nome classe"));
-        QVERIFY(table->horizontalHeader()->isVisible());
-        fields->close();
-    }
-
-    void indiciButtonOpensTheChosenClass() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        window.showSettings();
-        widget<QPushButton>(window, "btmMetadati")->click();
-        QVERIFY(!window.findChild<MetadatiCategories *>()); // nothing chosen
-        auto *view = widget<QTableView>(window, "twCategorie");
-        view->setCurrentIndex(view->model()->index(1, 1));
-        widget<QPushButton>(window, "btmMetadati")->click();
-        auto *fields = window.findChild<MetadatiCategories *>();
-        QVERIFY(fields);
-        QCOMPARE(fields->windowTitle(), QStringLiteral("Indici della classe ") +
-                                            view->model()->index(1, 1).data().toString());
-        fields->close();
-    }
-
-    // --- password and proxy ----------------------------------------------------
-
-    void oneChangePasswordWindowAtATime() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        auto *link = widget<QLabel>(window, "lblChangePwd");
-        QTest::mouseClick(link, Qt::LeftButton);
-        QTest::mouseClick(link, Qt::LeftButton);
-        QCOMPARE(visibleTopLevels<ChangePwdDialog>().size(), 1);
-        QPointer<ChangePwdDialog> dialog = visibleTopLevel<ChangePwdDialog>();
-        QVERIFY(dialog->isModal());
-        dialog->close();
-        QTRY_VERIFY_WITH_TIMEOUT(!dialog, kTimeout);
-        QTest::mouseClick(link, Qt::LeftButton);
-        QCOMPARE(visibleTopLevels<ChangePwdDialog>().size(), 1);
-        visibleTopLevel<ChangePwdDialog>()->close();
+        disconnect(answered);
+        setTrayAvailableOverride(true);
+        QCOMPARE(code, tray ? 1 : 0);
+        QVERIFY(!w().isVisible() && s.synchronised());
+        w().show();
     }
 
     void closingTheProxyDialogReappliesTheProxy() {
-        Session s;
-        CoreMain window;
-        QVERIFY(signIn(window, s));
-        auto *conn = window.findChild<QVWConn *>();
-        QVERIFY(conn);
+        auto *conn = w().findChild<QVWConn *>();
         QCOMPARE(conn->proxy().type(), QNetworkProxy::NoProxy);
-
-        widget<QPushButton>(window, "btmSettingsProxy")->click();
+        ui<QPushButton>("btmSettingsProxy")->click();
         ProxyDialog *dialog = visibleTopLevel<ProxyDialog>();
-        QVERIFY(dialog);
-        QVERIFY(dialog->isModal());
-        // Stored meanwhile (for example by the login dialog's proxy window);
-        // even "Annulla" re-applies what is stored.
-        Setting setting;
-        setting.setValue(QStringLiteral("proxyUrl"), QStringLiteral("proxy.example"));
-        setting.setValue(QStringLiteral("proxyPort"), QStringLiteral("3128"));
-        dialog->findChild<QPushButton *>(QStringLiteral("btmAnnulla"))->click();
-        QCOMPARE(conn->proxy().hostName(), QStringLiteral("proxy.example"));
-        QCOMPARE(conn->proxy().port(), quint16(3128));
+        QVERIFY(dialog && dialog->isModal());
+        // Stored meanwhile (by the login dialog's proxy window, say): even
+        // "Annulla" applies what is stored.
+        Setting().setValue("proxyUrl", "proxy.example");
+        Setting().setValue("proxyPort", "3128");
+        child<QPushButton>(dialog, "btmAnnulla")->click();
+        QVERIFY(conn->proxy().hostName() == "proxy.example" && conn->proxy().port() == 3128);
     }
 };
 
-QTEST_MAIN(TestMainWindow)
+QUILLORA_TEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"
