@@ -2,6 +2,7 @@
 
 #include "service/ClientInfo.h"
 #include "service/DomWalk.h"
+#include "service/Inactivity.h"
 #include "service/ReplyEnvelope.h"
 #include "service/ServiceStatus.h"
 #include "service/XmlEscape.h"
@@ -97,6 +98,7 @@ struct QVWConn::Answer {
 QVWConn::QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode)
     : QNetworkAccessManager(nullptr)
     , m_downloadMode(downloadMode) {
+    setTransferTimeout(Inactivity::timeoutMs());
     if (cookieJar) {
         setCookieJar(cookieJar);
         cookieJar->setParent(nullptr); // shared by every connection, owned by the main window
@@ -243,7 +245,7 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
     }
     if (!serviceAnswered) {
         m_autoLogins = 0;
-        emit commandFailure(reply->errorString(), STATUS_NETWORK_ERROR);
+        emit commandFailure(Inactivity::failureText(reply), STATUS_NETWORK_ERROR);
     } else if (download) {
         classifyDownloadError(Answer(reply));
     } else if (httpStatus == 200) {

@@ -1,6 +1,7 @@
 #include "DialogUpdate.h"
 
 #include "service/ClientInfo.h"
+#include "service/Inactivity.h"
 #include "ui_dialogupdate.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,7 @@ DialogUpdate::DialogUpdate(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::DialogUpdate) {
     ui->setupUi(this);
+    ui->lblMessaggio->setTextFormat(Qt::PlainText); // the service's words, never markup
     ui->progressBar->setValue(0);
     ui->progressBar->hide();
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -28,6 +30,7 @@ DialogUpdate::DialogUpdate(QWidget *parent)
     connect(ui->pbAggiorna, &QPushButton::clicked, this, &DialogUpdate::onClickUpdate);
     connect(&updateManager, &QNetworkAccessManager::finished, this,
             &DialogUpdate::onDownloadFinished);
+    updateManager.setTransferTimeout(Inactivity::timeoutMs());
 }
 
 DialogUpdate::~DialogUpdate() {
@@ -72,8 +75,10 @@ void DialogUpdate::onClickUpdate() {
 }
 
 void DialogUpdate::onClickCancelUpdate() {
-    if (reply)
+    if (reply) {
+        Inactivity::markCancelled(reply);
         reply->abort(); // finishes at once with the network layer's text
+    }
     else
         emit updateFailure(QStringLiteral("Aggiornamento annullato"));
     ui->pbAggiorna->setEnabled(true);
@@ -86,7 +91,7 @@ void DialogUpdate::onDownloadFinished(QNetworkReply *finished) {
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        fail(reply->errorString());
+        fail(Inactivity::failureText(reply));
         return;
     }
     const QString path = saveInstaller(reply->readAll());
