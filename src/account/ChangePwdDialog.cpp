@@ -106,6 +106,9 @@ void ChangePwdDialog::onSaveOK(const QDomElement &body, const QString &status) {
         return;
     }
     disconnectConn();
+    // The session from now on renews with the password the service accepted.
+    if (!conn->username().isEmpty())
+        conn->setCredentials(conn->username(), ui->txtNewPwd->text());
     MessageBox::information(this, kResultTitle, QStringLiteral("Password modificata"));
     setSending(false);
     // A password the user chose not to remember is not written to disk.

@@ -9,12 +9,12 @@
 #include "platform/WindowFront.h"
 #include "service/LoginDialog.h"
 #include "service/QVWConn.h"
+#include "service/SessionJar.h"
 #include "ui_coremain.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QHeaderView>
-#include <QNetworkCookieJar>
 #include <QSortFilterProxyModel>
 
 CoreMain::CoreMain(QWidget *parent)
@@ -22,7 +22,7 @@ CoreMain::CoreMain(QWidget *parent)
     , ui(new Ui::CoreMain)
     , trayIcon(this)
     , loadingMovie(QStringLiteral(":/images/loading.gif")) {
-    cookieJar = new QNetworkCookieJar;
+    cookieJar = new SessionJar;
     conn = new QVWConn(cookieJar, false);
     conn->setParent(this);
 

@@ -102,6 +102,8 @@ QVWConn::QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode)
     if (cookieJar) {
         setCookieJar(cookieJar);
         cookieJar->setParent(nullptr); // shared by every connection, owned by the main window
+        if (auto *session = qobject_cast<SessionJar *>(cookieJar))
+            m_credentials = session;
     }
     m_request.setUrl(
         QUrl(m_setting.value(QStringLiteral("url")) + QStringLiteral("/vazedo/RestService")));
@@ -181,8 +183,8 @@ void QVWConn::login(const QString &username, const QString &password, bool force
 }
 
 void QVWConn::logout() {
-    m_username.clear();
-    m_password.clear();
+    m_credentials->username.clear();
+    m_credentials->password.clear();
     m_pendingUsername.clear();
     m_pendingPassword.clear();
     m_syncBody = QDomElement();
@@ -192,15 +194,15 @@ void QVWConn::logout() {
 }
 
 void QVWConn::setCredentials(const QString &username, const QString &password) {
-    m_username = username;
-    m_password = password;
+    m_credentials->username = username;
+    m_credentials->password = password;
 }
 
 void QVWConn::syncFolder() {
     const QString body = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request>"
                                         "<action>syncfolder</action><codesync>%1</codesync>"
                                         "</request>")
-                             .arg(xmlEscaped(codeSync(m_username)));
+                             .arg(xmlEscaped(codeSync(m_credentials->username)));
     m_request.setHeader(QNetworkRequest::ContentTypeHeader, kXmlContentType);
     startCommand();
     m_currentReply = post(m_request, body.toUtf8());
@@ -324,8 +326,8 @@ void QVWConn::classifyAnswer(const Answer &answer) {
         m_syncReply = answer.bytes;
     }
     if (answer.status == STATUS_LOGIN_OK) {
-        m_username = m_pendingUsername;
-        m_password = m_pendingPassword;
+        m_credentials->username = m_pendingUsername;
+        m_credentials->password = m_pendingPassword;
         emit loginSuccessful(answer.body); // the mirror is refreshed first
         emit retry();
         return;
@@ -370,7 +372,7 @@ void QVWConn::sessionExpired(const Answer &answer) {
     if (m_retryCount < 2 && m_autoLogins < kMaxAutoLogins) {
         ++m_autoLogins;
         m_downloadMode = false; // the login's answer is XML
-        login(m_username, m_password, false);
+        login(m_credentials->username, m_credentials->password, false);
         return;
     }
     m_retryCount = 0;

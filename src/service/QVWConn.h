@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/MirrorSync.h"
+#include "service/SessionJar.h"
 #include "storage/Setting.h"
 #include "update/DialogUpdate.h"
 
@@ -24,7 +25,7 @@ class QVWConn : public QNetworkAccessManager {
     Q_OBJECT
 public:
     // The cookie jar stays its owner's: every connection shares it, and with
-    // it the service's session.
+    // it the service's session (and, for a SessionJar, its credentials).
     QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode);
     ~QVWConn() override;
 
@@ -44,8 +45,8 @@ public:
     // The credentials of the last accepted login; the main window hands over
     // those its login dialog signed in with, so that this connection too can
     // renew an expired session.
-    QString username() const { return m_username; }
-    QString password() const { return m_password; }
+    QString username() const { return m_credentials->username; }
+    QString password() const { return m_credentials->password; }
     void setCredentials(const QString &username, const QString &password);
 
     void syncFolder();
@@ -85,7 +86,10 @@ private:
     DialogUpdate m_dialogUpdate;
     QNetworkReply *m_currentReply = nullptr;
     QNetworkReply *m_loginReply = nullptr;
-    QString m_username, m_password;
+    // The session's when the jar is a SessionJar, this connection's own
+    // otherwise.
+    SessionJar m_ownCredentials;
+    SessionJar *m_credentials = &m_ownCredentials;
     QNetworkRequest m_request;
     int m_retryCount = 0;
     // Automatic logins since the last final answer of a command: a service
