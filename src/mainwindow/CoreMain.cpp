@@ -145,10 +145,8 @@ void CoreMain::clickIcon(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void CoreMain::showApp() {
-    if (isVisible())
-        Platform::bringToFront(this);
-    else
-        show();
+    // Raised and activated, not just shown behind whatever the user works in.
+    Platform::bringToFront(loggedIn ? static_cast<QWidget *>(this) : loginDialog);
 }
 
 void CoreMain::setVisible(bool visible) {

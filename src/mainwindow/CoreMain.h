@@ -90,6 +90,7 @@ private slots:
     void onSyncSessionLost();
 
 private:
+    void restoreShownProfile();
     void buildTrayMenu();
     void setSignedInEntriesVisible(bool signedIn);
     void fitListColumns();
@@ -99,6 +100,9 @@ private:
     void openServicePage(const QString &path);
 
     QString idBuckets;
+    // The profile whose documents and quota the window shows: a switch that
+    // fails goes back to it.
+    QString shownIdBuckets;
     QString bucketName = QStringLiteral("Nessun Profilo");
     QString quota, used, unit, div;
     Ui::CoreMain *ui;

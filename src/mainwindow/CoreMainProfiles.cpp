@@ -13,6 +13,7 @@
 #include "service/ServiceStatus.h"
 #include "ui_coremain.h"
 
+#include <QSignalBlocker>
 #include <QSqlDriver>
 #include <QSqlField>
 #include <QSqlQuery>
@@ -42,6 +43,7 @@ void CoreMain::loadBuckets() {
         }
     }
     database.close();
+    shownIdBuckets.clear();
     if (ui->cbBuckets->count() > 0) {
         idBuckets = ui->cbBuckets->itemData(0).toString();
         bucketName = ui->cbBuckets->itemText(0);
@@ -86,6 +88,7 @@ void CoreMain::syncCategorie() {
 
 void CoreMain::onSyncCategorieOK() {
     disconnectSync();
+    shownIdBuckets = idBuckets;
     loadFileList();
     loadCategories();
     loadingMovie.stop();
@@ -97,10 +100,21 @@ void CoreMain::onSyncCategorieKO(const QString &message, const QString &) {
     disconnectSync();
     loadingMovie.stop();
     ui->lblLoading->hide();
+    restoreShownProfile();
     MessageBox::critical(this, QStringLiteral("Errore"), message);
     // The tray brings the window back; without one it stays where it is.
     if (trayAvailable())
         hide();
+}
+
+void CoreMain::restoreShownProfile() {
+    const int index = ui->cbBuckets->findData(shownIdBuckets);
+    if (index < 0 || shownIdBuckets == idBuckets)
+        return;
+    const QSignalBlocker quiet(ui->cbBuckets);
+    ui->cbBuckets->setCurrentIndex(index);
+    idBuckets = shownIdBuckets;
+    bucketName = ui->cbBuckets->itemText(index);
 }
 
 void CoreMain::onSyncSessionLost() {
@@ -109,6 +123,11 @@ void CoreMain::onSyncSessionLost() {
 }
 
 void CoreMain::updateQuota() {
+    // A profile without a row shows no figures, never those shown before.
+    quota.clear();
+    used.clear();
+    unit.clear();
+    div.clear();
     if (database.open()) {
         QSqlQuery query(database.db);
         query.prepare(
@@ -167,7 +186,7 @@ void CoreMain::onClickHelp() {
 }
 
 void CoreMain::openServicePage(const QString &path) {
-    UrlOpener::open(QUrl(setting.value(QStringLiteral("url")) + path));
+    UrlOpener::openOrTell(this, QUrl(setting.value(QStringLiteral("url")) + path));
 }
 
 QString CoreMain::categoryFilter(const QString &nameFragment) {
