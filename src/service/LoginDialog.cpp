@@ -132,8 +132,10 @@ void LoginDialog::disconnectLogin() {
 void LoginDialog::onLoginOK(const QDomElement &body) {
     disconnectLogin();
     // The fields stay disabled while signing in: they hold the accepted user.
-    conn->clearOtherUserData(ui->leUsername->text());
-    conn->onSyncFolder(body);
+    // The login's reply is in the mirror already; only rows of another user
+    // taken out since need it applied again.
+    if (conn->clearOtherUserData(ui->leUsername->text()))
+        conn->onSyncFolder(body);
     emit loginOK(ui->leUsername->text(), ui->lePassword->text(),
                  ui->ckbSalvaCredenziali->isChecked());
     accept();

@@ -297,12 +297,12 @@ QString MirrorSync::codeSync(const QString &username) {
     return result.isEmpty() ? QStringLiteral("0.0") : result;
 }
 
-void MirrorSync::clearOtherUserData(const QString &username) {
+bool MirrorSync::clearOtherUserData(const QString &username) {
+    bool other = false;
     m_database.open();
     {
         QSqlQuery q(m_database.db);
         q.exec(QStringLiteral("SELECT username FROM files WHERE username!='' GROUP BY username"));
-        bool other = false;
         while (!other && q.next())
             other = q.value(0).toString() != username;
         q.finish();
@@ -313,4 +313,5 @@ void MirrorSync::clearOtherUserData(const QString &username) {
         }
     }
     m_database.close();
+    return other;
 }

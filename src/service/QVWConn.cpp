@@ -208,8 +208,8 @@ void QVWConn::syncFolder() {
     m_currentReply = post(m_request, body.toUtf8());
 }
 
-void QVWConn::clearOtherUserData(const QString &username) {
-    m_mirror.clearOtherUserData(username);
+bool QVWConn::clearOtherUserData(const QString &username) {
+    return m_mirror.clearOtherUserData(username);
 }
 
 QString QVWConn::codeSync(const QString &username) {
@@ -329,13 +329,25 @@ void QVWConn::classifyAnswer(const Answer &answer) {
         m_credentials->username = m_pendingUsername;
         m_credentials->password = m_pendingPassword;
         emit loginSuccessful(answer.body); // the mirror is refreshed first
+        releaseSyncReply();
         emit retry();
         return;
     }
     m_autoLogins = 0;
-    if (answer.status == STATUS_SYNC_FOLDER_OK && !applySync(answer.body))
-        return;
+    if (answer.status == STATUS_SYNC_FOLDER_OK) {
+        const bool applied = applySync(answer.body);
+        releaseSyncReply();
+        if (!applied)
+            return;
+    }
     emit commandSuccessful(answer.body, answer.status);
+}
+
+void QVWConn::releaseSyncReply() {
+    // Every receiver has applied it by now: a large account's reply must not
+    // stay in memory until the next one.
+    m_syncBody = QDomElement();
+    m_syncReply = QByteArray();
 }
 
 void QVWConn::classifyError(const Answer &answer) {

@@ -50,7 +50,8 @@ public:
     void setCredentials(const QString &username, const QString &password);
 
     void syncFolder();
-    void clearOtherUserData(const QString &username);
+    // True when another user's rows were there and are gone.
+    bool clearOtherUserData(const QString &username);
     QString codeSync(const QString &username);
 
 signals:
@@ -78,6 +79,7 @@ private:
     void startCommand();
     void endInFlight(Qt::ConnectionType abortHow);
     bool applySync(const QDomElement &body);
+    void releaseSyncReply();
     void classifyAnswer(const Answer &answer);
     void classifyError(const Answer &answer);
     void classifyDownloadError(const Answer &answer);
@@ -103,7 +105,8 @@ private:
     int m_proxyAuthCount = 0;
     // The body of the last login or synchronisation reply, whose tree lacks
     // the documents and values, and the whole reply they are read from when
-    // that body is applied (the login dialog applies it a second time).
+    // that body is applied (the login dialog may apply it a second time), kept
+    // until the receivers of the reply's signals have returned.
     QDomElement m_syncBody;
     QByteArray m_syncReply;
 };
