@@ -9,7 +9,7 @@ class QNetworkReply;
 // nothing must not hold a window for ever. One value for every connection.
 namespace Inactivity {
 int timeoutMs();
-// For connections made from now on (tests shorten it).
+// For requests made from now on (tests shorten it).
 void setTimeoutMs(int ms);
 // Marks a reply the user cancelled, so its abort does not read as a stall.
 void markCancelled(QNetworkReply *reply);

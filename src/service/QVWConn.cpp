@@ -98,7 +98,6 @@ struct QVWConn::Answer {
 QVWConn::QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode)
     : QNetworkAccessManager(nullptr)
     , m_downloadMode(downloadMode) {
-    setTransferTimeout(Inactivity::timeoutMs());
     if (cookieJar) {
         setCookieJar(cookieJar);
         cookieJar->setParent(nullptr); // shared by every connection, owned by the main window
@@ -117,6 +116,13 @@ QVWConn::QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode)
 QVWConn::~QVWConn() {
     // Replies die with the manager; none may reach a half-destroyed object.
     disconnect(this, &QNetworkAccessManager::finished, this, &QVWConn::onParseRequest);
+}
+
+QNetworkReply *QVWConn::createRequest(Operation op, const QNetworkRequest &request,
+                                      QIODevice *outgoingData) {
+    QNetworkRequest timed(request);
+    timed.setTransferTimeout(Inactivity::timeoutMs());
+    return QNetworkAccessManager::createRequest(op, timed, outgoingData);
 }
 
 QNetworkRequest &QVWConn::request() {
@@ -161,7 +167,7 @@ void QVWConn::applyProxySettings() {
 
 void QVWConn::login(const QString &username, const QString &password, bool forceLogin) {
     if (username.isEmpty() && password.isEmpty()) {
-        m_autoLogins = 0;
+        endCommand();
         emit loginFailure();
         return;
     }
@@ -241,12 +247,12 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
         (httpStatus == 200 || httpStatus == 500) && !transportError(reply->error());
     if (download && !(serviceAnswered && httpStatus == 500)) {
         // The file itself: the receiver reads it and checks its error state.
-        m_autoLogins = 0;
+        endCommand();
         emit downloadFinish(reply);
         return;
     }
     if (!serviceAnswered) {
-        m_autoLogins = 0;
+        endCommand();
         emit commandFailure(Inactivity::failureText(reply), STATUS_NETWORK_ERROR);
     } else if (download) {
         classifyDownloadError(Answer(reply));
@@ -289,6 +295,7 @@ void QVWConn::onProxyAuthenticationRequired(const QNetworkProxy &, QAuthenticato
     if (!m_currentReply && !m_loginReply)
         return;
     endInFlight(Qt::QueuedConnection);
+    endCommand();
     emit commandFailure(QStringLiteral("Username o password del proxy errate"),
                         STATUS_NETWORK_ERROR);
 }
@@ -297,6 +304,14 @@ void QVWConn::startCommand() {
     ++m_retryCount;
     if (QNetworkReply *previous = std::exchange(m_currentReply, nullptr))
         supersede(previous, Qt::DirectConnection);
+}
+
+void QVWConn::endCommand() {
+    // A command's final answer, whatever it is: the next one starts with its
+    // own allowance of renewals (a failure left uncounted would refuse the
+    // renewal a later command needs).
+    m_retryCount = 0;
+    m_autoLogins = 0;
 }
 
 void QVWConn::endInFlight(Qt::ConnectionType abortHow) {
@@ -358,13 +373,12 @@ void QVWConn::classifyError(const Answer &answer) {
         m_dialogUpdate.setMessage(answer.description());
         m_dialogUpdate.show();
     } else if (answer.status == STATUS_LOGIN_KO) {
-        m_autoLogins = 0;
+        endCommand();
         emit loginFailure();
     } else if (answer.status == STATUS_SESSION_EXPIRED) {
         sessionExpired(answer);
     } else {
-        m_retryCount = 0;
-        m_autoLogins = 0;
+        endCommand();
         emit commandFailure(answer.status == STATUS_VALIDATION_KO ? answer.validation()
                                                                   : answer.description(),
                             answer.status);
@@ -376,7 +390,7 @@ void QVWConn::classifyDownloadError(const Answer &answer) {
         sessionExpired(answer);
         return;
     }
-    m_autoLogins = 0;
+    endCommand();
     emit commandFailure(answer.description(), answer.status);
 }
 
@@ -387,7 +401,6 @@ void QVWConn::sessionExpired(const Answer &answer) {
         login(m_credentials->username, m_credentials->password, false);
         return;
     }
-    m_retryCount = 0;
-    m_autoLogins = 0;
+    endCommand();
     emit commandFailure(answer.description(), answer.status);
 }

@@ -73,10 +73,17 @@ public slots:
     void onUpdateFailure(const QString &message);
     void onProxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
 
+protected:
+    // Every request, login and upload alike, ends after a stretch without a
+    // byte moving.
+    QNetworkReply *createRequest(Operation op, const QNetworkRequest &request,
+                                 QIODevice *outgoingData) override;
+
 private:
     struct Answer;
 
     void startCommand();
+    void endCommand();
     void endInFlight(Qt::ConnectionType abortHow);
     bool applySync(const QDomElement &body);
     void releaseSyncReply();

@@ -30,7 +30,6 @@ DialogUpdate::DialogUpdate(QWidget *parent)
     connect(ui->pbAggiorna, &QPushButton::clicked, this, &DialogUpdate::onClickUpdate);
     connect(&updateManager, &QNetworkAccessManager::finished, this,
             &DialogUpdate::onDownloadFinished);
-    updateManager.setTransferTimeout(Inactivity::timeoutMs());
 }
 
 DialogUpdate::~DialogUpdate() {
@@ -70,7 +69,9 @@ void DialogUpdate::onClickUpdate() {
     ui->progressBar->show();
     const QUrl url(setting.value(QStringLiteral("url")) +
                    QStringLiteral("/vazedo/UpdateService?platform=%1").arg(ClientInfo::platform()));
-    reply = updateManager.get(QNetworkRequest(url));
+    QNetworkRequest request(url);
+    request.setTransferTimeout(Inactivity::timeoutMs());
+    reply = updateManager.get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, &DialogUpdate::onDownloadProgress);
 }
 
