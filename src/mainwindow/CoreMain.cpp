@@ -46,6 +46,10 @@ CoreMain::CoreMain(QWidget *parent)
 
     ui->lblChangePwd->installEventFilter(this);
     ui->tbwFile->installEventFilter(this);
+    // It takes the room the top bar leaves and elides the name to fit.
+    ui->lblUserConn->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui->topBarLayout->setStretchFactor(ui->accountLayout, 1);
+    ui->lblUserConn->installEventFilter(this);
     ui->btmAggiungiCat->hide();
     ui->btmDeleteCateg->hide();
     ui->lblLoading->hide();
@@ -171,8 +175,6 @@ void CoreMain::onLoginOK(const QString &username, const QString &password, bool 
 
     disconnect(ui->cbBuckets, &QComboBox::currentIndexChanged, this, &CoreMain::onChangeBucket);
     setSignedInEntriesVisible(true);
-    ui->lblUserConn->setTextFormat(Qt::PlainText);
-    ui->lblUserConn->setText(QStringLiteral("Sei connesso come: ") + conn->username());
 
     if (save) {
         setting.setValue(QStringLiteral("username"), username);
@@ -239,6 +241,8 @@ bool CoreMain::eventFilter(QObject *object, QEvent *event) {
     // comes before the layout has placed the list.
     if (object == ui->tbwFile && event->type() == QEvent::Resize)
         fitListColumns();
+    if (object == ui->lblUserConn && event->type() == QEvent::Resize)
+        showUserLine();
     if (object == ui->lblChangePwd && event->type() == QEvent::MouseButtonPress) {
         onClickChangePassword();
         return true;

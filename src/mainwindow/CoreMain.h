@@ -91,6 +91,7 @@ private slots:
 
 private:
     void restoreShownProfile();
+    void showUserLine();
     void buildTrayMenu();
     void setSignedInEntriesVisible(bool signedIn);
     void fitListColumns();
@@ -105,6 +106,8 @@ private:
     QString shownIdBuckets;
     QString bucketName = QStringLiteral("Nessun Profilo");
     QString quota, used, unit, div;
+    // "185 di 500 MB" beside the user's name; empty for a profile without quota.
+    QString userFigures;
     Ui::CoreMain *ui;
     QSystemTrayIcon trayIcon;
     QMenu trayMenu;

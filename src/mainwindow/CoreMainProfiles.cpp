@@ -142,14 +142,13 @@ void CoreMain::updateQuota() {
     }
     database.close();
 
-    const QString greeting = QStringLiteral("Sei connesso come: ");
+    userFigures.clear();
     if (quota == QLatin1String("0") || quota.isEmpty()) {
         const int chartTab = 2;
         if (ui->tabWidget->count() > chartTab)
             ui->tabWidget->removeTab(chartTab);
         ui->wwCharts->clearUsage();
-        ui->lblUserConn->setTextFormat(Qt::PlainText);
-        ui->lblUserConn->setText(greeting + conn->username());
+        showUserLine();
         ui->lblUserConn->setStyleSheet(QStringLiteral("QLabel {color:black;}"));
         return;
     }
@@ -163,17 +162,39 @@ void CoreMain::updateQuota() {
     const qint64 freeAmount = quotaAmount - usedAmount;
     ui->wwCharts->showUsage(freeAmount, usedAmount, unit);
 
-    ui->lblUserConn->setTextFormat(Qt::RichText);
-    ui->lblUserConn->setText(
-        QStringLiteral("<html><head/><body><p>") + greeting + conn->username().toHtmlEscaped() +
-        QStringLiteral(" (") + QString::number(usedAmount) + QStringLiteral(" di ") +
-        QString::number(quotaAmount) + QStringLiteral(" ") + unit.toHtmlEscaped() +
-        QStringLiteral(") <a href=\"#buyquota\"><span style=\" font-weight: normal; "
-                       "text-decoration: underline; color:#0000ff;\">(Acquista spazio)</span></a>"
-                       "</p></body></html>"));
+    userFigures = QString::number(usedAmount) + QStringLiteral(" di ") +
+                  QString::number(quotaAmount) + QStringLiteral(" ") + unit;
+    showUserLine();
     const bool nearlyFull = quotaAmount >= 1 && usedAmount * 100 / quotaAmount >= 80;
     ui->lblUserConn->setStyleSheet(nearlyFull ? QStringLiteral("QLabel {color:red;}")
                                               : QStringLiteral("QLabel {color:black;}"));
+}
+
+void CoreMain::showUserLine() {
+    // The name gives way first: at the window's smallest the figures and the
+    // buy link stay whole.
+    QLabel *label = ui->lblUserConn;
+    const QFontMetrics metrics(label->font());
+    const QString greeting = QStringLiteral("Sei connesso come: ");
+    const QString link = QStringLiteral("(Acquista spazio)");
+    const QString figures =
+        userFigures.isEmpty() ? QString() : QStringLiteral(" (") + userFigures + QStringLiteral(") ");
+    const int room = label->contentsRect().width() -
+                     metrics.horizontalAdvance(greeting + figures +
+                                               (userFigures.isEmpty() ? QString() : link)) -
+                     8;
+    const QString name = metrics.elidedText(conn->username(), Qt::ElideRight, qMax(room, 0));
+    if (userFigures.isEmpty()) {
+        label->setTextFormat(Qt::PlainText);
+        label->setText(greeting + name);
+        return;
+    }
+    label->setTextFormat(Qt::RichText);
+    label->setText(QStringLiteral("<html><head/><body><p>") + greeting + name.toHtmlEscaped() +
+                   figures.toHtmlEscaped() +
+                   QStringLiteral("<a href=\"#buyquota\"><span style=\" font-weight: normal; "
+                                  "text-decoration: underline; color:#0000ff;\">") +
+                   link + QStringLiteral("</span></a></p></body></html>"));
 }
 
 void CoreMain::onClickBuyQuota(const QString &link) {
