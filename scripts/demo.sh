@@ -3,7 +3,7 @@
 # account and the client pointed at it.
 #   DEMO_DATA=DIR     keep the service's data there (default: a fresh folder)
 #   DEMO_PROFILE=DIR  the client's home for its mirror (default: a fresh folder)
-# Without a display the client is served over VNC on port 5900.
+# Without a display the client is served over VNC on 127.0.0.1:5900.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -29,8 +29,20 @@ echo "local service: $url"
 grep '^demo user:' "$log" || echo "(demo account already present in $data)"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  export QT_QPA_PLATFORM="vnc:size=1280x800:port=5900"
-  echo "no display: connect a VNC viewer to localhost:5900"
+  # A virtual screen served over VNC to this machine only: the desktop is
+  # never open to the network (reach it from elsewhere through an SSH tunnel).
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+  xvfb=$!
+  trap 'kill $service $xvfb 2>/dev/null || true' EXIT
+  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+  [ -s "$work/display" ] || { echo "the virtual screen did not start" >&2; cat "$work/xvfb.log"; exit 1; }
+  export DISPLAY=":$(head -n1 "$work/display")"
+  x11vnc -display "$DISPLAY" -localhost -rfbport 5900 -forever -shared -nopw -quiet \
+    -o "$work/vnc.log" &
+  vnc=$!
+  trap 'kill $service $xvfb $vnc 2>/dev/null || true' EXIT
+  echo "no display: connect a VNC viewer to 127.0.0.1:5900 (from another machine:"
+  echo "  ssh -L 5900:127.0.0.1:5900 $(id -un)@$(hostname) and then a viewer on localhost:5900)"
 fi
 echo "client home: $profile"
 # Remember the demo credentials in a fresh mirror, so the login dialog opens

@@ -22,7 +22,7 @@ int main(int argc, char *argv[]) {
     }
 
     auto *window = new CoreMain;
-    QObject::connect(single, &SingleApplication::messageReceived, window, &QWidget::show);
+    QObject::connect(single, &SingleApplication::messageReceived, window, &CoreMain::showApp);
     const int exitCode = app.exec();
     delete window;
     delete single;

@@ -5,6 +5,7 @@
 #include "SessionRegistry.h"
 #include "WebPages.h"
 
+#include <QCryptographicHash>
 #include <QDomDocument>
 #include <QFile>
 #include <QHttpServer>
@@ -69,6 +70,22 @@ bool loadKey(const QByteArray &pem, QSslKey *key) {
     }
     return false;
 }
+
+// What the log keeps of a handled request: the heads of its bodies, with the
+// size and the file's fingerprint, which is what a test asks of an upload.
+void keepHeads(LocalService::RecordedRequest &rec) {
+    rec.bodySize = rec.body.size();
+    if (rec.parts.size() == 2)
+        rec.fileSha1 =
+            QCryptographicHash::hash(rec.parts.at(1).body, QCryptographicHash::Sha1).toHex();
+    rec.body.truncate(LocalService::kKeptBodyBytes);
+    rec.body.squeeze();
+    for (MultipartPart &part : rec.parts) {
+        part.body.truncate(LocalService::kKeptBodyBytes);
+        part.body.squeeze();
+    }
+}
+
 } // namespace
 
 class LocalServicePrivate {
@@ -154,7 +171,10 @@ void LocalServicePrivate::handle(const QHttpServerRequest &request,
     else
         reply = WebPages::answer(store, rec.path, rec.query);
     const quint64 serial = rec.serial;
-    log.append(rec);
+    keepHeads(rec);
+    log.append(std::move(rec));
+    if (log.size() > LocalService::kKeptRequests)
+        log.removeFirst();
 
     if (step && step->kind == Step::Kind::Delay) {
         auto held = std::make_shared<QHttpServerResponder>(std::move(responder));

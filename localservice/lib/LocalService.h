@@ -83,6 +83,11 @@ public:
         int sessionLifetimeSeconds = 1800;
     };
 
+    // How much of each body the log keeps, and how many requests (the most
+    // recent ones).
+    static constexpr int kKeptBodyBytes = 64 * 1024;
+    static constexpr int kKeptRequests = 2000;
+
     // One request as the service saw it, kept in order of arrival.
     struct RecordedRequest {
         quint64 serial = 0; // 1, 2, ... in order of arrival over the service's life
@@ -92,8 +97,12 @@ public:
         QString action;                               // the XML `action`; for GET requests the path
         QList<QPair<QByteArray, QByteArray>> headers; // as received
         QByteArray sessionCookie;                     // value of the session cookie sent, if any
-        QByteArray body;                              // raw body
-        QList<MultipartPart> parts;                   // parsed parts of a multipart body
+        // The log keeps the head of a body only: a long session of large
+        // uploads must not grow the service without bound.
+        QByteArray body;         // raw body, its first kKeptBodyBytes
+        qint64 bodySize = 0;     // of the whole body as received
+        QList<MultipartPart> parts; // parsed parts of a multipart body, bodies cut alike
+        QByteArray fileSha1;     // hex SHA-1 of a multipart body's file part
         QString xml;                                  // the XML document (body or part "xml")
         int httpStatus = 0;                           // status of the reply sent; 0 while it is
                                                       // pending and when the connection was

@@ -3,6 +3,7 @@
 #include "app/MessageBox.h"
 #include "service/QVWConn.h"
 #include "service/ServiceStatus.h"
+#include "service/XmlEscape.h"
 #include "ui_changepwddialog.h"
 
 #include <QMovie>
@@ -83,7 +84,8 @@ void ChangePwdDialog::sendChange() {
         QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>"
                        "changePWD</action><newpwd>%1</newpwd><confirmpwd>%2</"
                        "confirmpwd><oldpwd>%3</oldpwd></request>")
-            .arg(ui->txtNewPwd->text(), ui->txtConfirmPwd->text(), ui->txtOldPassword->text())
+            .arg(xmlEscaped(ui->txtNewPwd->text()), xmlEscaped(ui->txtConfirmPwd->text()),
+                 xmlEscaped(ui->txtOldPassword->text()))
             .toUtf8();
     conn->request().setHeader(QNetworkRequest::ContentTypeHeader,
                               QStringLiteral("text/xml;charset=UTF-8"));
@@ -104,6 +106,9 @@ void ChangePwdDialog::onSaveOK(const QDomElement &body, const QString &status) {
         return;
     }
     disconnectConn();
+    // The session from now on renews with the password the service accepted.
+    if (!conn->username().isEmpty())
+        conn->setCredentials(conn->username(), ui->txtNewPwd->text());
     MessageBox::information(this, kResultTitle, QStringLiteral("Password modificata"));
     setSending(false);
     // A password the user chose not to remember is not written to disk.

@@ -2,6 +2,8 @@
 
 #include <QUrl>
 
+class QWidget;
+
 #include <functional>
 
 // Every address the program hands to the desktop's browser goes through here,
@@ -12,6 +14,9 @@ public:
 
     // True when the address was handed over.
     static bool open(const QUrl &url);
+    // As open(); when no browser takes the address, a box gives it to the
+    // user to copy.
+    static bool openOrTell(QWidget *parent, const QUrl &url);
 
     // Replaces the desktop's opener (tests); an empty handler restores it.
     static void setHandler(Handler handler);

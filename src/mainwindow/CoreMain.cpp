@@ -9,12 +9,12 @@
 #include "platform/WindowFront.h"
 #include "service/LoginDialog.h"
 #include "service/QVWConn.h"
+#include "service/SessionJar.h"
 #include "ui_coremain.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QHeaderView>
-#include <QNetworkCookieJar>
 #include <QSortFilterProxyModel>
 
 CoreMain::CoreMain(QWidget *parent)
@@ -22,7 +22,7 @@ CoreMain::CoreMain(QWidget *parent)
     , ui(new Ui::CoreMain)
     , trayIcon(this)
     , loadingMovie(QStringLiteral(":/images/loading.gif")) {
-    cookieJar = new QNetworkCookieJar;
+    cookieJar = new SessionJar;
     conn = new QVWConn(cookieJar, false);
     conn->setParent(this);
 
@@ -46,6 +46,10 @@ CoreMain::CoreMain(QWidget *parent)
 
     ui->lblChangePwd->installEventFilter(this);
     ui->tbwFile->installEventFilter(this);
+    // It takes the room the top bar leaves and elides the name to fit.
+    ui->lblUserConn->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    ui->topBarLayout->setStretchFactor(ui->accountLayout, 1);
+    ui->lblUserConn->installEventFilter(this);
     ui->btmAggiungiCat->hide();
     ui->btmDeleteCateg->hide();
     ui->lblLoading->hide();
@@ -145,10 +149,8 @@ void CoreMain::clickIcon(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void CoreMain::showApp() {
-    if (isVisible())
-        Platform::bringToFront(this);
-    else
-        show();
+    // Raised and activated, not just shown behind whatever the user works in.
+    Platform::bringToFront(loggedIn ? static_cast<QWidget *>(this) : loginDialog);
 }
 
 void CoreMain::setVisible(bool visible) {
@@ -173,8 +175,6 @@ void CoreMain::onLoginOK(const QString &username, const QString &password, bool 
 
     disconnect(ui->cbBuckets, &QComboBox::currentIndexChanged, this, &CoreMain::onChangeBucket);
     setSignedInEntriesVisible(true);
-    ui->lblUserConn->setTextFormat(Qt::PlainText);
-    ui->lblUserConn->setText(QStringLiteral("Sei connesso come: ") + conn->username());
 
     if (save) {
         setting.setValue(QStringLiteral("username"), username);
@@ -241,6 +241,8 @@ bool CoreMain::eventFilter(QObject *object, QEvent *event) {
     // comes before the layout has placed the list.
     if (object == ui->tbwFile && event->type() == QEvent::Resize)
         fitListColumns();
+    if (object == ui->lblUserConn && event->type() == QEvent::Resize)
+        showUserLine();
     if (object == ui->lblChangePwd && event->type() == QEvent::MouseButtonPress) {
         onClickChangePassword();
         return true;

@@ -90,6 +90,8 @@ private slots:
     void onSyncSessionLost();
 
 private:
+    void restoreShownProfile();
+    void showUserLine();
     void buildTrayMenu();
     void setSignedInEntriesVisible(bool signedIn);
     void fitListColumns();
@@ -99,8 +101,13 @@ private:
     void openServicePage(const QString &path);
 
     QString idBuckets;
+    // The profile whose documents and quota the window shows: a switch that
+    // fails goes back to it.
+    QString shownIdBuckets;
     QString bucketName = QStringLiteral("Nessun Profilo");
     QString quota, used, unit, div;
+    // "185 di 500 MB" beside the user's name; empty for a profile without quota.
+    QString userFigures;
     Ui::CoreMain *ui;
     QSystemTrayIcon trayIcon;
     QMenu trayMenu;

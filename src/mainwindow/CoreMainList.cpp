@@ -64,8 +64,11 @@ void CoreMain::loadFileList() {
     for (int column = 0; column < 4; ++column)
         detailModel->setHeaderData(column, Qt::Horizontal, tr(kDetailHeaders[column]));
     ui->tbwMetadati->setModel(detailModel);
-    // A new list starts without a selection.
+    // A new list starts without a selection, and so without details.
     ui->hwBottoniera->hide();
+    ui->tbwMetadati->hide();
+    ui->tbwFile->horizontalHeader()->setSortIndicatorShown(true);
+    ui->tbwFile->horizontalHeader()->setSortIndicator(DateColumn, Qt::DescendingOrder);
     database.close();
 }
 
@@ -82,19 +85,20 @@ void CoreMain::onFilterList(const QString &text) {
 
     detailModel->setQuery(QSqlQuery());
     detailModel->highlightText = text;
-    // Shown or hidden again as it was, so the button's label matches.
-    detailsShown = !detailsShown;
-    toggleDetails();
     database.close();
     proxyModel->setFilterKeyColumn(-1);
     proxyModel->sort(DateColumn, Qt::DescendingOrder);
     // The new rows came without a selection (and without a signal for it).
     ui->hwBottoniera->hide();
+    ui->tbwMetadati->hide();
     ui->tbwFile->selectRow(0);
 }
 
 void CoreMain::onSortByColumn(int column) {
     ui->tbwFile->sortByColumn(column, ui->tbwFile->horizontalHeader()->sortIndicatorOrder());
+    // The chosen document stays where the user can see it.
+    if (ui->tbwFile->currentIndex().isValid())
+        ui->tbwFile->scrollTo(ui->tbwFile->currentIndex());
 }
 
 void CoreMain::toggleDetails() {
@@ -114,9 +118,11 @@ void CoreMain::onSelectedFile(const QItemSelection &selected, const QItemSelecti
     if (selected.indexes().isEmpty()) {
         detailModel->setQuery(QSqlQuery());
         ui->hwBottoniera->hide();
+        ui->tbwMetadati->hide();
         return;
     }
     ui->hwBottoniera->show();
+    ui->tbwMetadati->setVisible(detailsShown);
     const QModelIndex first = selected.indexes().first();
     const QString hash = first.sibling(first.row(), HashColumn).data(Qt::DisplayRole).toString();
     database.open();
@@ -127,9 +133,11 @@ void CoreMain::onSelectedFile(const QItemSelection &selected, const QItemSelecti
     ui->tbwMetadati->setModel(detailModel);
     ui->tbwMetadati->hideColumn(0);
     ui->tbwMetadati->hideColumn(3);
-    const int width = ui->tbwMetadati->width();
-    ui->tbwMetadati->setColumnWidth(1, width / 3);
-    ui->tbwMetadati->setColumnWidth(2, (width / 3) * 2 - 10);
+    // Laid out by the header, so the widths are right even the first time,
+    // while the panel is still hidden and has no width of its own.
+    QHeaderView *header = ui->tbwMetadati->horizontalHeader();
+    header->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(2, QHeaderView::Stretch);
     database.close();
 }
 

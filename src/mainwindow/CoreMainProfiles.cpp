@@ -13,6 +13,7 @@
 #include "service/ServiceStatus.h"
 #include "ui_coremain.h"
 
+#include <QSignalBlocker>
 #include <QSqlDriver>
 #include <QSqlField>
 #include <QSqlQuery>
@@ -42,6 +43,7 @@ void CoreMain::loadBuckets() {
         }
     }
     database.close();
+    shownIdBuckets.clear();
     if (ui->cbBuckets->count() > 0) {
         idBuckets = ui->cbBuckets->itemData(0).toString();
         bucketName = ui->cbBuckets->itemText(0);
@@ -86,6 +88,7 @@ void CoreMain::syncCategorie() {
 
 void CoreMain::onSyncCategorieOK() {
     disconnectSync();
+    shownIdBuckets = idBuckets;
     loadFileList();
     loadCategories();
     loadingMovie.stop();
@@ -97,10 +100,21 @@ void CoreMain::onSyncCategorieKO(const QString &message, const QString &) {
     disconnectSync();
     loadingMovie.stop();
     ui->lblLoading->hide();
+    restoreShownProfile();
     MessageBox::critical(this, QStringLiteral("Errore"), message);
     // The tray brings the window back; without one it stays where it is.
     if (trayAvailable())
         hide();
+}
+
+void CoreMain::restoreShownProfile() {
+    const int index = ui->cbBuckets->findData(shownIdBuckets);
+    if (index < 0 || shownIdBuckets == idBuckets)
+        return;
+    const QSignalBlocker quiet(ui->cbBuckets);
+    ui->cbBuckets->setCurrentIndex(index);
+    idBuckets = shownIdBuckets;
+    bucketName = ui->cbBuckets->itemText(index);
 }
 
 void CoreMain::onSyncSessionLost() {
@@ -109,6 +123,11 @@ void CoreMain::onSyncSessionLost() {
 }
 
 void CoreMain::updateQuota() {
+    // A profile without a row shows no figures, never those shown before.
+    quota.clear();
+    used.clear();
+    unit.clear();
+    div.clear();
     if (database.open()) {
         QSqlQuery query(database.db);
         query.prepare(
@@ -123,14 +142,13 @@ void CoreMain::updateQuota() {
     }
     database.close();
 
-    const QString greeting = QStringLiteral("Sei connesso come: ");
+    userFigures.clear();
     if (quota == QLatin1String("0") || quota.isEmpty()) {
         const int chartTab = 2;
         if (ui->tabWidget->count() > chartTab)
             ui->tabWidget->removeTab(chartTab);
         ui->wwCharts->clearUsage();
-        ui->lblUserConn->setTextFormat(Qt::PlainText);
-        ui->lblUserConn->setText(greeting + conn->username());
+        showUserLine();
         ui->lblUserConn->setStyleSheet(QStringLiteral("QLabel {color:black;}"));
         return;
     }
@@ -144,17 +162,39 @@ void CoreMain::updateQuota() {
     const qint64 freeAmount = quotaAmount - usedAmount;
     ui->wwCharts->showUsage(freeAmount, usedAmount, unit);
 
-    ui->lblUserConn->setTextFormat(Qt::RichText);
-    ui->lblUserConn->setText(
-        QStringLiteral("<html><head/><body><p>") + greeting + conn->username().toHtmlEscaped() +
-        QStringLiteral(" (") + QString::number(usedAmount) + QStringLiteral(" di ") +
-        QString::number(quotaAmount) + QStringLiteral(" ") + unit.toHtmlEscaped() +
-        QStringLiteral(") <a href=\"#buyquota\"><span style=\" font-weight: normal; "
-                       "text-decoration: underline; color:#0000ff;\">(Acquista spazio)</span></a>"
-                       "</p></body></html>"));
+    userFigures = QString::number(usedAmount) + QStringLiteral(" di ") +
+                  QString::number(quotaAmount) + QStringLiteral(" ") + unit;
+    showUserLine();
     const bool nearlyFull = quotaAmount >= 1 && usedAmount * 100 / quotaAmount >= 80;
     ui->lblUserConn->setStyleSheet(nearlyFull ? QStringLiteral("QLabel {color:red;}")
                                               : QStringLiteral("QLabel {color:black;}"));
+}
+
+void CoreMain::showUserLine() {
+    // The name gives way first: at the window's smallest the figures and the
+    // buy link stay whole.
+    QLabel *label = ui->lblUserConn;
+    const QFontMetrics metrics(label->font());
+    const QString greeting = QStringLiteral("Sei connesso come: ");
+    const QString link = QStringLiteral("(Acquista spazio)");
+    const QString figures =
+        userFigures.isEmpty() ? QString() : QStringLiteral(" (") + userFigures + QStringLiteral(") ");
+    const int room = label->contentsRect().width() -
+                     metrics.horizontalAdvance(greeting + figures +
+                                               (userFigures.isEmpty() ? QString() : link)) -
+                     8;
+    const QString name = metrics.elidedText(conn->username(), Qt::ElideRight, qMax(room, 0));
+    if (userFigures.isEmpty()) {
+        label->setTextFormat(Qt::PlainText);
+        label->setText(greeting + name);
+        return;
+    }
+    label->setTextFormat(Qt::RichText);
+    label->setText(QStringLiteral("<html><head/><body><p>") + greeting + name.toHtmlEscaped() +
+                   figures.toHtmlEscaped() +
+                   QStringLiteral("<a href=\"#buyquota\"><span style=\" font-weight: normal; "
+                                  "text-decoration: underline; color:#0000ff;\">") +
+                   link + QStringLiteral("</span></a></p></body></html>"));
 }
 
 void CoreMain::onClickBuyQuota(const QString &link) {
@@ -167,7 +207,7 @@ void CoreMain::onClickHelp() {
 }
 
 void CoreMain::openServicePage(const QString &path) {
-    UrlOpener::open(QUrl(setting.value(QStringLiteral("url")) + path));
+    UrlOpener::openOrTell(this, QUrl(setting.value(QStringLiteral("url")) + path));
 }
 
 QString CoreMain::categoryFilter(const QString &nameFragment) {

@@ -2,6 +2,7 @@
 
 #include <QChart>
 #include <QLegend>
+#include <QPen>
 #include <QPieSeries>
 #include <QPieSlice>
 
@@ -12,8 +13,8 @@ QPieSlice *addSlice(QPieSeries *series, const QString &label, qint64 amount, con
     // label but takes no room in the pie.
     QPieSlice *slice = series->append(label, qreal(qMax<qint64>(0, amount)));
     slice->setColor(colour);
-    slice->setBorderColor(Qt::white);
-    slice->setBorderWidth(2);
+    // An empty slice is a line from the centre: it gets no border at all.
+    slice->setPen(amount > 0 ? QPen(Qt::white, 2) : QPen(Qt::NoPen));
     slice->setLabelColor(Qt::black);
     slice->setLabelPosition(QPieSlice::LabelOutside);
     // A slice of nothing has no place of its own for a label; the legend

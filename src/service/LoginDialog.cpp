@@ -10,7 +10,7 @@
 #include "ui_logindialog.h"
 
 #include <QCoreApplication>
-#include <QKeyEvent>
+#include <QGuiApplication>
 #include <QUrl>
 
 LoginDialog::LoginDialog(QNetworkCookieJar *cookieJar, QWidget *parent)
@@ -67,7 +67,6 @@ void LoginDialog::showLoginMessage(const QString &styleSheet, const QString &tex
 
 void LoginDialog::showEvent(QShowEvent *event) {
     QDialog::showEvent(event);
-    cleanIndexes = false;
     newConnection();
 
     ui->lblLoginMessage->setText(QString());
@@ -85,19 +84,10 @@ void LoginDialog::showEvent(QShowEvent *event) {
     }
 }
 
-void LoginDialog::keyPressEvent(QKeyEvent *event) {
-    if (event->key() == Qt::Key_Control)
-        cleanIndexes = true;
-    QDialog::keyPressEvent(event);
-}
-
-void LoginDialog::keyReleaseEvent(QKeyEvent *event) {
-    if (event->key() == Qt::Key_Control)
-        cleanIndexes = false;
-    QDialog::keyReleaseEvent(event);
-}
-
 void LoginDialog::onClickOK() {
+    // Asked of the keyboard now: a line edit swallows the Ctrl release of its
+    // own shortcuts, so a remembered key state would go stale.
+    const bool cleanIndexes = QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
     const QString title = QStringLiteral("Login");
     if (ui->leUsername->text().isEmpty()) {
         MessageBox::critical(this, title, QStringLiteral("Username è un campo obbligatorio"));
@@ -142,8 +132,10 @@ void LoginDialog::disconnectLogin() {
 void LoginDialog::onLoginOK(const QDomElement &body) {
     disconnectLogin();
     // The fields stay disabled while signing in: they hold the accepted user.
-    conn->clearOtherUserData(ui->leUsername->text());
-    conn->onSyncFolder(body);
+    // The login's reply is in the mirror already; only rows of another user
+    // taken out since need it applied again.
+    if (conn->clearOtherUserData(ui->leUsername->text()))
+        conn->onSyncFolder(body);
     emit loginOK(ui->leUsername->text(), ui->lePassword->text(),
                  ui->ckbSalvaCredenziali->isChecked());
     accept();
@@ -189,7 +181,7 @@ void LoginDialog::onClickHelp() {
 }
 
 void LoginDialog::openServicePage(const QString &path) {
-    UrlOpener::open(QUrl(setting.value(QStringLiteral("url")) + path));
+    UrlOpener::openOrTell(this, QUrl(setting.value(QStringLiteral("url")) + path));
 }
 
 bool LoginDialog::eventFilter(QObject *object, QEvent *event) {

@@ -9,7 +9,6 @@
 
 class ProxyDialog;
 class QEvent;
-class QKeyEvent;
 class QNetworkCookieJar;
 class QShowEvent;
 class QVWConn;
@@ -48,8 +47,6 @@ public slots:
 
 protected:
     void showEvent(QShowEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
-    void keyReleaseEvent(QKeyEvent *event) override;
 
 private:
     void newConnection();
@@ -64,7 +61,5 @@ private:
     Setting setting;
     QNetworkCookieJar *cookieJar;
     QVWConn *conn = nullptr;
-    // True while Ctrl is held in the dialog: OK then offers to wipe the mirror.
-    bool cleanIndexes = false;
     QPointer<ProxyDialog> proxyDialog;
 };

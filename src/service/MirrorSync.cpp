@@ -4,6 +4,7 @@
 #include "storage/SearchIndex.h"
 
 #include <QDebug>
+#include <QLocale>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QXmlStreamReader>
@@ -13,6 +14,17 @@ namespace {
 // Rows of documents and values after which the rest of a body is indexed for
 // the search in bulk, once at the end.
 const int kBulkRows = 5000;
+
+// A stamp as the service writes it: a plain decimal ("12.5", "1715000000.0"),
+// never an exponent, which the service would not read as a number.
+QString stampText(const QVariant &stamp) {
+    if (stamp.typeId() != QMetaType::Double)
+        return stamp.toString();
+    QString text = QString::number(stamp.toDouble(), 'f', QLocale::FloatingPointShortest);
+    if (!text.contains(QLatin1Char('.')))
+        text += QStringLiteral(".0");
+    return text;
+}
 
 // A missing attribute is stored as empty text, never as NULL.
 const QString kEmpty = QStringLiteral("");
@@ -278,19 +290,19 @@ QString MirrorSync::codeSync(const QString &username) {
         q.prepare(
             QStringLiteral("SELECT max(tsupdate) FROM files WHERE token != '' AND username = ?"));
         q.addBindValue(username);
-        if (q.exec() && q.next())
-            result = q.value(0).toString();
+        if (q.exec() && q.next() && !q.value(0).isNull())
+            result = stampText(q.value(0));
     }
     m_database.close();
     return result.isEmpty() ? QStringLiteral("0.0") : result;
 }
 
-void MirrorSync::clearOtherUserData(const QString &username) {
+bool MirrorSync::clearOtherUserData(const QString &username) {
+    bool other = false;
     m_database.open();
     {
         QSqlQuery q(m_database.db);
         q.exec(QStringLiteral("SELECT username FROM files WHERE username!='' GROUP BY username"));
-        bool other = false;
         while (!other && q.next())
             other = q.value(0).toString() != username;
         q.finish();
@@ -301,4 +313,5 @@ void MirrorSync::clearOtherUserData(const QString &username) {
         }
     }
     m_database.close();
+    return other;
 }

@@ -26,7 +26,8 @@ public:
     // The newest update stamp of the user's preserved documents, "0.0" when
     // there is none.
     QString codeSync(const QString &username);
-    void clearOtherUserData(const QString &username);
+    // True when another user's rows were there and are gone.
+    bool clearOtherUserData(const QString &username);
 
 private:
     template <typename Rows> bool write(Rows rows);

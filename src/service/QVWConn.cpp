@@ -2,6 +2,7 @@
 
 #include "service/ClientInfo.h"
 #include "service/DomWalk.h"
+#include "service/Inactivity.h"
 #include "service/ReplyEnvelope.h"
 #include "service/ServiceStatus.h"
 #include "service/XmlEscape.h"
@@ -100,6 +101,8 @@ QVWConn::QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode)
     if (cookieJar) {
         setCookieJar(cookieJar);
         cookieJar->setParent(nullptr); // shared by every connection, owned by the main window
+        if (auto *session = qobject_cast<SessionJar *>(cookieJar))
+            m_credentials = session;
     }
     m_request.setUrl(
         QUrl(m_setting.value(QStringLiteral("url")) + QStringLiteral("/vazedo/RestService")));
@@ -113,6 +116,13 @@ QVWConn::QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode)
 QVWConn::~QVWConn() {
     // Replies die with the manager; none may reach a half-destroyed object.
     disconnect(this, &QNetworkAccessManager::finished, this, &QVWConn::onParseRequest);
+}
+
+QNetworkReply *QVWConn::createRequest(Operation op, const QNetworkRequest &request,
+                                      QIODevice *outgoingData) {
+    QNetworkRequest timed(request);
+    timed.setTransferTimeout(Inactivity::timeoutMs());
+    return QNetworkAccessManager::createRequest(op, timed, outgoingData);
 }
 
 QNetworkRequest &QVWConn::request() {
@@ -157,7 +167,7 @@ void QVWConn::applyProxySettings() {
 
 void QVWConn::login(const QString &username, const QString &password, bool forceLogin) {
     if (username.isEmpty() && password.isEmpty()) {
-        m_autoLogins = 0;
+        endCommand();
         emit loginFailure();
         return;
     }
@@ -179,8 +189,8 @@ void QVWConn::login(const QString &username, const QString &password, bool force
 }
 
 void QVWConn::logout() {
-    m_username.clear();
-    m_password.clear();
+    m_credentials->username.clear();
+    m_credentials->password.clear();
     m_pendingUsername.clear();
     m_pendingPassword.clear();
     m_syncBody = QDomElement();
@@ -190,22 +200,22 @@ void QVWConn::logout() {
 }
 
 void QVWConn::setCredentials(const QString &username, const QString &password) {
-    m_username = username;
-    m_password = password;
+    m_credentials->username = username;
+    m_credentials->password = password;
 }
 
 void QVWConn::syncFolder() {
     const QString body = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request>"
                                         "<action>syncfolder</action><codesync>%1</codesync>"
                                         "</request>")
-                             .arg(xmlEscaped(codeSync(m_username)));
+                             .arg(xmlEscaped(codeSync(m_credentials->username)));
     m_request.setHeader(QNetworkRequest::ContentTypeHeader, kXmlContentType);
     startCommand();
     m_currentReply = post(m_request, body.toUtf8());
 }
 
-void QVWConn::clearOtherUserData(const QString &username) {
-    m_mirror.clearOtherUserData(username);
+bool QVWConn::clearOtherUserData(const QString &username) {
+    return m_mirror.clearOtherUserData(username);
 }
 
 QString QVWConn::codeSync(const QString &username) {
@@ -237,13 +247,13 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
         (httpStatus == 200 || httpStatus == 500) && !transportError(reply->error());
     if (download && !(serviceAnswered && httpStatus == 500)) {
         // The file itself: the receiver reads it and checks its error state.
-        m_autoLogins = 0;
+        endCommand();
         emit downloadFinish(reply);
         return;
     }
     if (!serviceAnswered) {
-        m_autoLogins = 0;
-        emit commandFailure(reply->errorString(), STATUS_NETWORK_ERROR);
+        endCommand();
+        emit commandFailure(Inactivity::failureText(reply), STATUS_NETWORK_ERROR);
     } else if (download) {
         classifyDownloadError(Answer(reply));
     } else if (httpStatus == 200) {
@@ -285,6 +295,7 @@ void QVWConn::onProxyAuthenticationRequired(const QNetworkProxy &, QAuthenticato
     if (!m_currentReply && !m_loginReply)
         return;
     endInFlight(Qt::QueuedConnection);
+    endCommand();
     emit commandFailure(QStringLiteral("Username o password del proxy errate"),
                         STATUS_NETWORK_ERROR);
 }
@@ -293,6 +304,14 @@ void QVWConn::startCommand() {
     ++m_retryCount;
     if (QNetworkReply *previous = std::exchange(m_currentReply, nullptr))
         supersede(previous, Qt::DirectConnection);
+}
+
+void QVWConn::endCommand() {
+    // A command's final answer, whatever it is: the next one starts with its
+    // own allowance of renewals (a failure left uncounted would refuse the
+    // renewal a later command needs).
+    m_retryCount = 0;
+    m_autoLogins = 0;
 }
 
 void QVWConn::endInFlight(Qt::ConnectionType abortHow) {
@@ -322,16 +341,28 @@ void QVWConn::classifyAnswer(const Answer &answer) {
         m_syncReply = answer.bytes;
     }
     if (answer.status == STATUS_LOGIN_OK) {
-        m_username = m_pendingUsername;
-        m_password = m_pendingPassword;
+        m_credentials->username = m_pendingUsername;
+        m_credentials->password = m_pendingPassword;
         emit loginSuccessful(answer.body); // the mirror is refreshed first
+        releaseSyncReply();
         emit retry();
         return;
     }
     m_autoLogins = 0;
-    if (answer.status == STATUS_SYNC_FOLDER_OK && !applySync(answer.body))
-        return;
+    if (answer.status == STATUS_SYNC_FOLDER_OK) {
+        const bool applied = applySync(answer.body);
+        releaseSyncReply();
+        if (!applied)
+            return;
+    }
     emit commandSuccessful(answer.body, answer.status);
+}
+
+void QVWConn::releaseSyncReply() {
+    // Every receiver has applied it by now: a large account's reply must not
+    // stay in memory until the next one.
+    m_syncBody = QDomElement();
+    m_syncReply = QByteArray();
 }
 
 void QVWConn::classifyError(const Answer &answer) {
@@ -342,13 +373,12 @@ void QVWConn::classifyError(const Answer &answer) {
         m_dialogUpdate.setMessage(answer.description());
         m_dialogUpdate.show();
     } else if (answer.status == STATUS_LOGIN_KO) {
-        m_autoLogins = 0;
+        endCommand();
         emit loginFailure();
     } else if (answer.status == STATUS_SESSION_EXPIRED) {
         sessionExpired(answer);
     } else {
-        m_retryCount = 0;
-        m_autoLogins = 0;
+        endCommand();
         emit commandFailure(answer.status == STATUS_VALIDATION_KO ? answer.validation()
                                                                   : answer.description(),
                             answer.status);
@@ -360,7 +390,7 @@ void QVWConn::classifyDownloadError(const Answer &answer) {
         sessionExpired(answer);
         return;
     }
-    m_autoLogins = 0;
+    endCommand();
     emit commandFailure(answer.description(), answer.status);
 }
 
@@ -368,10 +398,9 @@ void QVWConn::sessionExpired(const Answer &answer) {
     if (m_retryCount < 2 && m_autoLogins < kMaxAutoLogins) {
         ++m_autoLogins;
         m_downloadMode = false; // the login's answer is XML
-        login(m_username, m_password, false);
+        login(m_credentials->username, m_credentials->password, false);
         return;
     }
-    m_retryCount = 0;
-    m_autoLogins = 0;
+    endCommand();
     emit commandFailure(answer.description(), answer.status);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "service/MirrorSync.h"
+#include "service/SessionJar.h"
 #include "storage/Setting.h"
 #include "update/DialogUpdate.h"
 
@@ -24,7 +25,7 @@ class QVWConn : public QNetworkAccessManager {
     Q_OBJECT
 public:
     // The cookie jar stays its owner's: every connection shares it, and with
-    // it the service's session.
+    // it the service's session (and, for a SessionJar, its credentials).
     QVWConn(QNetworkCookieJar *cookieJar, bool downloadMode);
     ~QVWConn() override;
 
@@ -44,12 +45,13 @@ public:
     // The credentials of the last accepted login; the main window hands over
     // those its login dialog signed in with, so that this connection too can
     // renew an expired session.
-    QString username() const { return m_username; }
-    QString password() const { return m_password; }
+    QString username() const { return m_credentials->username; }
+    QString password() const { return m_credentials->password; }
     void setCredentials(const QString &username, const QString &password);
 
     void syncFolder();
-    void clearOtherUserData(const QString &username);
+    // True when another user's rows were there and are gone.
+    bool clearOtherUserData(const QString &username);
     QString codeSync(const QString &username);
 
 signals:
@@ -71,12 +73,20 @@ public slots:
     void onUpdateFailure(const QString &message);
     void onProxyAuthenticationRequired(const QNetworkProxy &proxy, QAuthenticator *authenticator);
 
+protected:
+    // Every request, login and upload alike, ends after a stretch without a
+    // byte moving.
+    QNetworkReply *createRequest(Operation op, const QNetworkRequest &request,
+                                 QIODevice *outgoingData) override;
+
 private:
     struct Answer;
 
     void startCommand();
+    void endCommand();
     void endInFlight(Qt::ConnectionType abortHow);
     bool applySync(const QDomElement &body);
+    void releaseSyncReply();
     void classifyAnswer(const Answer &answer);
     void classifyError(const Answer &answer);
     void classifyDownloadError(const Answer &answer);
@@ -85,7 +95,10 @@ private:
     DialogUpdate m_dialogUpdate;
     QNetworkReply *m_currentReply = nullptr;
     QNetworkReply *m_loginReply = nullptr;
-    QString m_username, m_password;
+    // The session's when the jar is a SessionJar, this connection's own
+    // otherwise.
+    SessionJar m_ownCredentials;
+    SessionJar *m_credentials = &m_ownCredentials;
     QNetworkRequest m_request;
     int m_retryCount = 0;
     // Automatic logins since the last final answer of a command: a service
@@ -99,7 +112,8 @@ private:
     int m_proxyAuthCount = 0;
     // The body of the last login or synchronisation reply, whose tree lacks
     // the documents and values, and the whole reply they are read from when
-    // that body is applied (the login dialog applies it a second time).
+    // that body is applied (the login dialog may apply it a second time), kept
+    // until the receivers of the reply's signals have returned.
     QDomElement m_syncBody;
     QByteArray m_syncReply;
 };

@@ -1,6 +1,7 @@
 #include "DialogUpdate.h"
 
 #include "service/ClientInfo.h"
+#include "service/Inactivity.h"
 #include "ui_dialogupdate.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,7 @@ DialogUpdate::DialogUpdate(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::DialogUpdate) {
     ui->setupUi(this);
+    ui->lblMessaggio->setTextFormat(Qt::PlainText); // the service's words, never markup
     ui->progressBar->setValue(0);
     ui->progressBar->hide();
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -67,13 +69,17 @@ void DialogUpdate::onClickUpdate() {
     ui->progressBar->show();
     const QUrl url(setting.value(QStringLiteral("url")) +
                    QStringLiteral("/vazedo/UpdateService?platform=%1").arg(ClientInfo::platform()));
-    reply = updateManager.get(QNetworkRequest(url));
+    QNetworkRequest request(url);
+    request.setTransferTimeout(Inactivity::timeoutMs());
+    reply = updateManager.get(request);
     connect(reply, &QNetworkReply::downloadProgress, this, &DialogUpdate::onDownloadProgress);
 }
 
 void DialogUpdate::onClickCancelUpdate() {
-    if (reply)
+    if (reply) {
+        Inactivity::markCancelled(reply);
         reply->abort(); // finishes at once with the network layer's text
+    }
     else
         emit updateFailure(QStringLiteral("Aggiornamento annullato"));
     ui->pbAggiorna->setEnabled(true);
@@ -86,7 +92,7 @@ void DialogUpdate::onDownloadFinished(QNetworkReply *finished) {
         return;
     }
     if (reply->error() != QNetworkReply::NoError) {
-        fail(reply->errorString());
+        fail(Inactivity::failureText(reply));
         return;
     }
     const QString path = saveInstaller(reply->readAll());

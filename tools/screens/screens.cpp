@@ -181,6 +181,9 @@ int main(int argc, char *argv[]) {
     window.findChild<QPushButton *>(QStringLiteral("btmHideDetail"))->click();
     window.findChild<QLineEdit *>(QStringLiteral("leSearch"))->setText(QStringLiteral("fattura"));
     shooter.save(&window, QStringLiteral("main-documents-search.png"));
+    window.resize(window.minimumSize());
+    shooter.save(&window, QStringLiteral("main-minimum-size.png"));
+    window.resize(1050, 671);
     window.findChild<QLineEdit *>(QStringLiteral("leSearch"))->clear();
 
     window.showSettings();
