@@ -3,6 +3,7 @@
 #include "Session.h"
 #include "TestMain.h"
 #include "UploadMultipart.h"
+#include <QCryptographicHash>
 #include <QNetworkReply>
 
 // Not the service's rules (the client tests' own) but its doubles, which those rely on.
@@ -23,19 +24,31 @@ class TestLocalService : public QObject {
     }
 private slots:
     void init() { service.clearScript(); }
-    void binaryMultipartBodyArrivesWhole() {
-        const QByteArray data = QByteArrayLiteral("\0\r\n\xff\n--XyZ42\r\n--XyZ4\r\n-XyZ42\0\r\n");
+    LocalService::RecordedRequest upload(const QByteArray &data) { // as the service logged it
         QTemporaryFile file;
-        QVERIFY(file.open() && file.write(data) == data.size() && file.flush());
+        if (!file.open() || file.write(data) != data.size() || !file.flush())
+            return {};
         QHttpMultiPart *multi = uploadMultipart(envelope("uploadfile"), file.fileName(), "a.pdf");
         multi->setBoundary("XyZ42"); // so that the content holds near misses of the delimiter
         QNetworkReply *reply = manager.post(QNetworkRequest(fixture.restUrl()), multi);
         multi->setParent(reply);
-        QCOMPARE(status(reply), 500);
-        const auto seen = service.requests().last();
+        return status(reply) == 500 ? service.requests().last() : LocalService::RecordedRequest();
+    }
+    void binaryMultipartBodyArrivesWhole() {
+        const QByteArray data = QByteArrayLiteral("\0\r\n\xff\n--XyZ42\r\n--XyZ4\r\n-XyZ42\0\r\n");
+        const auto seen = upload(data);
         QCOMPARE(seen.parts.size(), 2);
         QCOMPARE(seen.parts.at(0).body, envelope("uploadfile"));
         QCOMPARE(seen.parts.at(1).body, data);
+    }
+    void longUploadIsLoggedByItsHeadSizeAndFingerprint() { // a long demo must not grow the log
+        QByteArray data(3 * LocalService::kKeptBodyBytes, 'x');
+        data[7] = '\0';
+        const auto seen = upload(data);
+        QCOMPARE(seen.parts.size(), 2);
+        QCOMPARE(seen.parts.at(1).body, data.left(LocalService::kKeptBodyBytes));
+        QVERIFY(seen.bodySize > data.size() && seen.body.size() == LocalService::kKeptBodyBytes);
+        QCOMPARE(seen.fileSha1, QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex());
     }
     void malformedMultipartRefusedCleanly_data() {
         QTest::addColumn<QByteArray>("body");

@@ -28,44 +28,17 @@ public:
 
 private:
     TestPki() {
-        QFile extensions(path(QStringLiteral("leaf.ext")));
-        if (!extensions.open(QIODevice::WriteOnly) ||
-            extensions.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n"
-                             "basicConstraints=CA:FALSE\n"
-                             "keyUsage=critical,digitalSignature,keyEncipherment\n"
-                             "extendedKeyUsage=serverAuth\n") < 0) {
-            m_error = QStringLiteral("cannot write %1").arg(extensions.fileName());
+        QProcess shell;
+        shell.setProcessChannelMode(QProcess::MergedChannels);
+        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromLatin1(kScript),
+                                           QStringLiteral("sh"), m_dir.path()});
+        if (!shell.waitForFinished(60000) || shell.exitStatus() != QProcess::NormalExit ||
+            shell.exitCode() != 0) {
+            m_error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(shell.readAll());
             return;
         }
-        extensions.close();
-        const QStringList ec = {
-            QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-        m_valid = run(QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ec +
-                      QStringList{QStringLiteral("-keyout"), path(QStringLiteral("ca.key")),
-                                  QStringLiteral("-out"), path(QStringLiteral("ca.pem")),
-                                  QStringLiteral("-days"), QStringLiteral("3650"),
-                                  QStringLiteral("-subj"), QStringLiteral("/CN=Quillora test CA"),
-                                  QStringLiteral("-addext"),
-                                  QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                                  QStringLiteral("-addext"),
-                                  QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")}) &&
-                  run(QStringList{QStringLiteral("req")} + ec +
-                      QStringList{QStringLiteral("-keyout"), path(QStringLiteral("server.key")),
-                                  QStringLiteral("-out"), path(QStringLiteral("server.csr")),
-                                  QStringLiteral("-subj"), QStringLiteral("/CN=localhost")}) &&
-                  run({QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                       path(QStringLiteral("server.csr")), QStringLiteral("-CA"),
-                       path(QStringLiteral("ca.pem")), QStringLiteral("-CAkey"),
-                       path(QStringLiteral("ca.key")), QStringLiteral("-CAcreateserial"),
-                       QStringLiteral("-out"), path(QStringLiteral("server.pem")),
-                       QStringLiteral("-days"), QStringLiteral("3650"), QStringLiteral("-extfile"),
-                       path(QStringLiteral("leaf.ext"))});
-        if (!m_valid)
-            return;
         const QList<QSslCertificate> ca = QSslCertificate::fromPath(path(QStringLiteral("ca.pem")));
         if (ca.isEmpty()) {
-            m_valid = false;
             m_error = QStringLiteral("the generated CA cannot be read");
             return;
         }
@@ -73,20 +46,19 @@ private:
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.addCaCertificates(ca);
         QSslConfiguration::setDefaultConfiguration(configuration);
+        m_valid = true;
     }
 
-    bool run(const QStringList &arguments) {
-        QProcess openssl;
-        openssl.setProcessChannelMode(QProcess::MergedChannels);
-        openssl.start(QStringLiteral("openssl"), arguments);
-        if (!openssl.waitForFinished(60000) || openssl.exitStatus() != QProcess::NormalExit ||
-            openssl.exitCode() != 0) {
-            m_error = QStringLiteral("openssl %1 failed: %2")
-                          .arg(arguments.first(), QString::fromLocal8Bit(openssl.readAll()));
-            return false;
-        }
-        return true;
-    }
+    static constexpr char kScript[] =
+        "set -e; cd \"$1\"; key='-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes'\n"
+        "openssl req -x509 $key -keyout ca.key -out ca.pem -days 3650 -subj '/CN=Quillora test CA' "
+        "-addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign\n"
+        "openssl req $key -keyout server.key -out server.csr -subj /CN=localhost\n"
+        "printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\\nbasicConstraints=CA:FALSE\\n"
+        "keyUsage=critical,digitalSignature,keyEncipherment\\nextendedKeyUsage=serverAuth\\n' "
+        ">leaf.ext\n"
+        "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem "
+        "-days 3650 -extfile leaf.ext\n";
 
     QTemporaryDir m_dir{kStartupTempPath + QStringLiteral("/qpki-XXXXXX")};
     bool m_valid = false;
