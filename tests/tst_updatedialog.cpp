@@ -1,8 +1,10 @@
 #include "Session.h"
 #include "TestMain.h"
 #include "service/ClientInfo.h"
+#include "service/Inactivity.h"
 #include "update/DialogUpdate.h"
 #include <QDesktopServices>
+#include <QLabel>
 #include <QPushButton>
 
 class TestUpdateDialog : public QObject {
@@ -25,12 +27,19 @@ public slots:
     void openInstaller(const QUrl &url) { opened.append(url); } // stands in for the desktop
 private slots:
     void everyEnding() {
+        dialog.setMessage("<b>Versione</b> 2"); // the service's words, never markup
+        QCOMPARE(child<QLabel>(&dialog, "lblMessaggio")->textFormat(), Qt::PlainText);
         QCOMPARE(failure("pbAnnulla"), QStringLiteral("Aggiornamento annullato"));
         QCOMPARE(failure(nullptr), QStringLiteral("Aggiornamento annullato"));
         fixture.service().delayReply(kTimeout, "/vazedo/UpdateService");
         click("pbAggiorna");
         QVERIFY(QTest::qWaitFor([&] { return downloads() == 1; }, kTimeout)); // none before
         QCOMPARE(failure("pbAnnulla"), QStringLiteral("Operation canceled"));
+        Inactivity::setTimeoutMs(2000); // a download that stalls ends on its own
+        fixture.service().delayReply(kTimeout, "/vazedo/UpdateService");
+        QCOMPARE(failure("pbAggiorna"), QStringLiteral("Il servizio non risponde da 2 secondi: "
+                                                       "controllare la connessione e riprovare"));
+        Inactivity::setTimeoutMs(60000);
         fixture.service().scriptReply(404, "no", "/vazedo/UpdateService", "text/plain");
         const QString url = fixture.baseUrlString() + "/vazedo/UpdateService?platform=";
         QCOMPARE(failure("pbAggiorna"), "Error transferring " + url + ClientInfo::platform() +
