@@ -17,7 +17,10 @@ mkdir -p "$data" "$profile"
 log="$work/service.log"
 build/quillora-localservice --demo --port 0 --data "$data" >"$log" 2>&1 &
 service=$!
-trap 'kill $service 2>/dev/null || true' EXIT
+# Whatever ends the demo (the client quitting, Ctrl+C, a kill) ends its helpers.
+pids=($service)
+trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
+trap 'exit 130' INT TERM
 for _ in $(seq 100); do
   grep -q '^listening on ' "$log" && break
   kill -0 $service 2>/dev/null || { cat "$log"; exit 1; }
@@ -32,15 +35,13 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   # A virtual screen served over VNC to this machine only: the desktop is
   # never open to the network (reach it from elsewhere through an SSH tunnel).
   Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-  xvfb=$!
-  trap 'kill $service $xvfb 2>/dev/null || true' EXIT
+  pids+=($!)
   for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
   [ -s "$work/display" ] || { echo "the virtual screen did not start" >&2; cat "$work/xvfb.log"; exit 1; }
   export DISPLAY=":$(head -n1 "$work/display")"
   x11vnc -display "$DISPLAY" -localhost -rfbport 5900 -forever -shared -nopw -quiet \
     -o "$work/vnc.log" &
-  vnc=$!
-  trap 'kill $service $xvfb $vnc 2>/dev/null || true' EXIT
+  pids+=($!)
   echo "no display: connect a VNC viewer to 127.0.0.1:5900 (from another machine:"
   echo "  ssh -L 5900:127.0.0.1:5900 $(id -un)@$(hostname) and then a viewer on localhost:5900)"
 fi
@@ -56,4 +57,6 @@ if [ ! -e "$db" ] && [ -n "$creds" ]; then
     INSERT INTO settings VALUES ('username', '${user//\'/\'\'}'), ('password', '${pass//\'/\'\'}'),
     ('saveLogin', '1'), ('lastusername', '${user//\'/\'\'}');")
 fi
-HOME="$profile" XDG_CONFIG_HOME="$profile/.config" QUILLORA_SERVICE_URL="$url" build/quilloralite
+HOME="$profile" XDG_CONFIG_HOME="$profile/.config" QUILLORA_SERVICE_URL="$url" build/quilloralite &
+pids+=($!)
+wait $!
