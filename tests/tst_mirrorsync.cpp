@@ -44,6 +44,25 @@ static QStringList mirror() {
 class TestMirrorSync : public QObject {
     Q_OBJECT
 private slots:
+    // The newest stamp of the user's preserved documents, always as a plain decimal.
+    void codeSyncIsAPlainDecimal_data() {
+        QTest::addColumn<QString>("stamps");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("none") << "" << "0.0";
+        QTest::newRow("whole") << "100000" << "100000.0";
+        QTest::newRow("milliseconds") << "1715000000.123" << "1715000000.123";
+        QTest::newRow("newest") << "10 12.5 3" << "12.5";
+    }
+    void codeSyncIsAPlainDecimal() {
+        QFETCH(QString, stamps);
+        TestHome home; // another user's and an unpreserved document are newer
+        QString xml = R"(<file hash="o" token="T" username="luigi" tsupdate="9e9"/>
+                         <file hash="u" token="" username="anna" tsupdate="9e9"/>)";
+        for (const QString &stamp : stamps.split(' ', Qt::SkipEmptyParts))
+            xml += QString(R"(<file hash="%1" token="T" username="anna" tsupdate="%1"/>)").arg(stamp);
+        QVERIFY(MirrorSync().applyReply(serviceReply("5", xml)));
+        QTEST(MirrorSync().codeSync("anna"), "expected");
+    }
     // Large bodies are indexed in one pass after the rows, small ones by the triggers: the index
     // must end up what the triggers make, and a failed bulk pass undo rows, index and triggers.
     void indexMatchesTheRowsAndFailedBulkSyncLeavesThemAsTheyWere() {
