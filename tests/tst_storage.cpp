@@ -16,7 +16,6 @@ static int modeOf(const QString &path) {
 class TestStorage : public QObject {
     Q_OBJECT
 private slots:
-    void init() { qunsetenv("QUILLORA_SERVICE_URL"); }
     void cleanup() { qunsetenv("QUILLORA_SERVICE_URL"); }
 
     // Other versions are rebuilt from the service: settings kept, but not the address.

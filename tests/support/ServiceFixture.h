@@ -14,7 +14,7 @@
 struct TestAccount {
     QString user;
     QString password;
-    QString profileId;      // profile with a quota
+    QString profileId;      // profile with a quota of 100 MB
     QString emptyProfileId; // second profile, quota 0, no classes
     QString policyId;
     // Classes of profileId: "Fatture" (group "Fatture"), "Contratti" (group
@@ -25,16 +25,9 @@ struct TestAccount {
     QList<PreservedVersion> documents; // the preserved documents, in order
 };
 
-// Runs the local service in this process and thread over HTTPS on
-// 127.0.0.1 with a port of its own, and makes the client trust it:
-// - a CA and a leaf certificate (SAN IP:127.0.0.1, DNS:localhost) are made
-//   once per process with the openssl tool;
-// - the CA is added to the default QSslConfiguration (TLS errors are never
-//   ignored);
-// - QUILLORA_SERVICE_URL is set to baseUrl() while the fixture lives (the
-//   client writes it into a new mirror's `url` setting).
-// Each fixture has a fresh data directory; start() failures fail the test
-// through isRunning() being false (check it with QVERIFY).
+// The local service in this process and thread over HTTPS on 127.0.0.1, trusted by the client
+// through a test CA in the default QSslConfiguration (TLS errors are never ignored), with a fresh
+// data directory; QUILLORA_SERVICE_URL points at it while the fixture lives. Check isRunning().
 class ServiceFixture {
 public:
     explicit ServiceFixture(LocalService::Options options = LocalService::Options());
@@ -51,16 +44,14 @@ public:
     QUrl restUrl() const;          // baseUrl() + "/vazedo/RestService"
     QString dataDir() const { return m_dataDir.path(); }
 
-    // Stops the service and starts it again on the same data directory and
-    // port (the state must survive). Returns false when it cannot listen.
+    // Starts it again on the same data and port, as after a restart of the service.
     bool restart();
 
-    // A user with a profile (quota 100 MB), an empty profile (quota 0), two
-    // classes with fields (see TestAccount) and `documents` preserved
-    // documents spread over the two classes, each with all three values.
+    // A user with the profiles and classes of TestAccount and `documents` preserved documents
+    // spread over the two classes, each with all three values.
     TestAccount createAccount(const QString &user, const QString &password, int documents = 3);
 
-    // PEM files of the test CA (and of the leaf), made once per process.
+    // PEM files of the test CA and of the service's certificate, made once per process.
     static QString caCertificatePath();
     static QString serverCertificatePath();
     static QString serverKeyPath();

@@ -1,19 +1,16 @@
 #include "TestHome.h"
 
-#include <QDir>
 #include <QSettings>
 #include <QSqlDatabase>
 
 namespace {
-void closeMirrorConnection()
-{
+void closeMirrorConnection() {
     if (QSqlDatabase::contains(QStringLiteral("quilloralite")))
         QSqlDatabase::database(QStringLiteral("quilloralite"), false).close();
 }
 } // namespace
 
-TestHome::TestHome()
-{
+TestHome::TestHome() {
     closeMirrorConnection();
     QDir root(m_dir.path());
     root.mkpath(QStringLiteral("config"));
@@ -25,8 +22,7 @@ TestHome::TestHome()
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configHome());
 }
 
-TestHome::~TestHome()
-{
+TestHome::~TestHome() {
     closeMirrorConnection();
     for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it) {
         if (it.value().isNull())
@@ -40,23 +36,7 @@ TestHome::~TestHome()
                                         : QString::fromLocal8Bit(config));
 }
 
-QString TestHome::configHome() const
-{
-    return QDir(m_dir.path()).filePath(QStringLiteral("config"));
-}
-
-QString TestHome::dataDir() const
-{
-    return QDir(configHome()).filePath(QStringLiteral("QuilloraLite"));
-}
-
-QString TestHome::databaseFile() const
-{
-    return QDir(dataDir()).filePath(QStringLiteral("quilloralite.db"));
-}
-
-void TestHome::setEnv(const char *name, const QString &value)
-{
+void TestHome::setEnv(const char *name, const QString &value) {
     if (!m_saved.contains(name))
         m_saved.insert(name, qEnvironmentVariableIsSet(name) ? qgetenv(name) : QByteArray());
     qputenv(name, value.toLocal8Bit());
