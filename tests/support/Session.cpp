@@ -1,31 +1,24 @@
 #include "Session.h"
 
+#include "QueryRows.h"
+
 #include "mainwindow/CoreMain.h"
 #include "service/LoginDialog.h"
-#include "storage/Database.h"
 
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSqlQuery>
 #include <QToolButton>
 #include <QtTest>
 
 int mirrorCount(const QString &table, const QString &where) {
-    int count = -1;
-    Database database;
-    if (!database.open())
-        return count;
-    {
-        QSqlQuery query(database.db);
-        if (query.exec(QStringLiteral("SELECT count(*) FROM ") + table +
-                       (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where)) &&
-            query.next())
-            count = query.value(0).toInt();
-    }
-    database.close();
-    return count;
+    bool ok = false;
+    const int count = mirrorRows(QStringLiteral("SELECT count(*) FROM ") + table +
+                                 (where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + where))
+                          .value(0)
+                          .toInt(&ok);
+    return ok ? count : -1;
 }
 
 bool signInThroughDialog(const QString &user, const QString &password, bool save,
@@ -52,8 +45,8 @@ bool SignedInSession::start() {
         qWarning() << "local service:" << fixture.errorString();
         return false;
     }
-    account = fixture.createAccount(QStringLiteral("mario"), QStringLiteral("Segreta1!"),
-                                    m_documents);
+    account =
+        fixture.createAccount(QStringLiteral("mario"), QStringLiteral("Segreta1!"), m_documents);
     if (account.profileId.isEmpty())
         return false;
     qApp->setQuitOnLastWindowClosed(false);
