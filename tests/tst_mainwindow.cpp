@@ -73,7 +73,6 @@ private slots:
                             const char *shown, const char *room) {
             QTest::newRow(name) << where << figures << shown << room;
         };
-        row("half", "service", "10000 5000 1000", "5 di 10", "5* 5*");
         row("79 %", "service", "100000 79000 1000", "79 di 100", "21* 79*");
         row("80 %: red", "service", "100000 80000 1000", "80 di 100", "20* 80*");
         row("over the quota: red", "service", "10000 12000 1000", "12 di 10", "0 12*");
