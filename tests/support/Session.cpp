@@ -21,6 +21,13 @@ int mirrorCount(const QString &table, const QString &where) {
     return ok ? count : -1;
 }
 
+QString requestLog(const LocalService &service) {
+    QStringList seen;
+    for (const auto &request : service.requests())
+        seen << request.action + ':' + request.statusNumber;
+    return seen.join(' ');
+}
+
 bool signInThroughDialog(const QString &user, const QString &password, bool save,
                          const std::function<bool()> &done) {
     LoginDialog *login = nullptr;

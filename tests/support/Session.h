@@ -33,6 +33,9 @@ template <typename T> T *child(const QObject *parent, const char *name) {
 // Rows of `table` in the client's mirror; -1 when the statement fails.
 int mirrorCount(const QString &table, const QString &where = QString());
 
+// "action:status" of every request in the service's log, space-separated.
+QString requestLog(const LocalService &service);
+
 // Fills and submits the visible login dialog (waiting for it), then waits until
 // `done` holds. False when either wait runs out.
 bool signInThroughDialog(const QString &user, const QString &password, bool save,
