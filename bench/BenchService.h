@@ -39,7 +39,7 @@ public:
     BenchService(const BenchService &) = delete;
     BenchService &operator=(const BenchService &) = delete;
 
-    // `generate` are the service's --generate specifications.
+    // `generate`: one USER:PASSWORD:DOCS:... value of the service's --generate option per account.
     bool start(const QStringList &generate) {
         QString program = qEnvironmentVariable("QUILLORA_BUILD");
         program =
