@@ -50,17 +50,6 @@ private slots:
         QVERIFY(seen.bodySize > data.size() && seen.body.size() == LocalService::kKeptBodyBytes);
         QCOMPARE(seen.fileSha1, QCryptographicHash::hash(data, QCryptographicHash::Sha1).toHex());
     }
-    void malformedMultipartRefusedCleanly_data() {
-        QTest::addColumn<QByteArray>("body");
-        const QByteArray xml = "--b\r\nContent-Disposition: form-data; name=\"xml\"\r\n\r\n<r/>";
-        QTest::newRow("not closed") << xml;
-        QTest::newRow("no file part") << xml + "\r\n--b--";
-    }
-    void malformedMultipartRefusedCleanly() {
-        QFETCH(QByteArray, body);
-        QCOMPARE(status(post(body, "multipart/form-data; boundary=b")), 500);
-        QCOMPARE(service.requests().last().statusNumber, QStringLiteral("2"));
-    }
     void scriptedStepsTakeTheNextMatchingRequest() {
         service.scriptReply(403, "<html>vietato</html>", "/vazedo/UpdateService", "text/html");
         service.delayReply(1000); // any action

@@ -124,15 +124,6 @@ private slots:
             Setting().setValue(key, value);
         QTEST(Setting().value(key), "stored");
     }
-    void fieldValueIsUniquePerDocument() { // a field synced again replaces its one value
-        const TestHome home;
-        Database database;
-        QVERIFY(database.open());
-        const QString insert = "INSERT INTO metadati_values (idmetadata, value, hash) VALUES ";
-        QVERIFY(QSqlQuery(database.db).exec(insert + "(3, 'Rossi', 'h1'), (3, 'Rossi', 'h2')"));
-        QVERIFY(!QSqlQuery(database.db).exec(insert + "(3, 'Verdi', 'h1')"));
-        database.close();
-    }
 };
 
 QUILLORA_TEST_MAIN(TestStorage)
