@@ -13,40 +13,35 @@ const char kUrlVariable[] = "QUILLORA_SERVICE_URL";
 // every home, since the CA is trusted for the whole process.
 const QString kStartupTempPath = QDir::tempPath();
 
-// The test PKI of this process: a CA and a leaf certificate for
-// 127.0.0.1 / localhost signed by it, made once with the openssl tool.
-class TestPki {
-public:
+// The test PKI of this process: a CA and a leaf certificate for 127.0.0.1 / localhost signed
+// by it, made once with the openssl tool, the CA trusted as a deployment would: in the CA list.
+struct TestPki {
+    QTemporaryDir dir{kStartupTempPath + "/qpki-XXXXXX"};
+    QString error;
+
     static TestPki &instance() {
         static TestPki pki;
         return pki;
     }
-
-    bool isValid() const { return m_valid; }
-    QString error() const { return m_error; }
-    QString path(const QString &name) const { return m_dir.filePath(name); }
+    QString path(const QString &name) const { return dir.filePath(name); }
 
 private:
     TestPki() {
         QProcess shell;
         shell.setProcessChannelMode(QProcess::MergedChannels);
-        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromLatin1(kScript),
-                                           QStringLiteral("sh"), m_dir.path()});
-        if (!shell.waitForFinished(60000) || shell.exitStatus() != QProcess::NormalExit ||
-            shell.exitCode() != 0) {
-            m_error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(shell.readAll());
-            return;
-        }
-        const QList<QSslCertificate> ca = QSslCertificate::fromPath(path(QStringLiteral("ca.pem")));
+        shell.start("sh", {"-c", kScript, "sh", dir.path()});
+        const QList<QSslCertificate> ca =
+            shell.waitForFinished(60000) && shell.exitStatus() == QProcess::NormalExit &&
+                    shell.exitCode() == 0
+                ? QSslCertificate::fromPath(path("ca.pem"))
+                : QList<QSslCertificate>();
         if (ca.isEmpty()) {
-            m_error = QStringLiteral("the generated CA cannot be read");
+            error = "openssl failed: " + QString::fromLocal8Bit(shell.readAll());
             return;
         }
-        // Trusted the way a real deployment would be: through the CA list.
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.addCaCertificates(ca);
         QSslConfiguration::setDefaultConfiguration(configuration);
-        m_valid = true;
     }
 
     static constexpr char kScript[] =
@@ -59,10 +54,6 @@ private:
         ">leaf.ext\n"
         "openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out server.pem "
         "-days 3650 -extfile leaf.ext\n";
-
-    QTemporaryDir m_dir{kStartupTempPath + QStringLiteral("/qpki-XXXXXX")};
-    bool m_valid = false;
-    QString m_error;
 };
 } // namespace
 
@@ -71,11 +62,8 @@ ServiceFixture::ServiceFixture(LocalService::Options options)
     , m_service(new LocalService) {
     m_hadUrl = qEnvironmentVariableIsSet(kUrlVariable);
     m_savedUrl = qgetenv(kUrlVariable);
-    TestPki &pki = TestPki::instance();
-    if (!pki.isValid()) {
-        m_error = pki.error();
+    if (!(m_error = TestPki::instance().error).isEmpty())
         return;
-    }
     m_options.dataDir = m_dataDir.path();
     m_options.bindAddress = QHostAddress(QHostAddress::LocalHost);
     m_options.tlsCertificateFile = serverCertificatePath();
@@ -93,22 +81,6 @@ ServiceFixture::~ServiceFixture() {
         qunsetenv(kUrlVariable);
 }
 
-bool ServiceFixture::isRunning() const {
-    return m_service->isRunning();
-}
-
-QUrl ServiceFixture::baseUrl() const {
-    return m_service->baseUrl();
-}
-
-QString ServiceFixture::baseUrlString() const {
-    return m_service->baseUrl().toString();
-}
-
-QUrl ServiceFixture::restUrl() const {
-    return QUrl(baseUrlString() + QStringLiteral("/vazedo/RestService"));
-}
-
 bool ServiceFixture::restart() {
     const quint16 port = m_service->port();
     m_service->stop();
@@ -120,48 +92,42 @@ TestAccount ServiceFixture::createAccount(const QString &user, const QString &pa
                                           int documents) {
     ServiceStore &s = store();
     TestAccount account;
-    account.user = user;
-    account.password = password;
+    account.user = user, account.password = password;
     if (!s.createUser(user, password))
         return account;
-    account.profileId = s.addProfile(user, QStringLiteral("Profilo di prova"), 100000000);
-    account.emptyProfileId = s.addProfile(user, QStringLiteral("Profilo senza quota"), 0);
-    account.policyId = s.addPolicy(account.profileId, QStringLiteral("Conservazione decennale"));
-    const QStringList names = {QStringLiteral("Fatture"), QStringLiteral("Contratti")};
-    for (const QString &name : names) {
+    account.profileId = s.addProfile(user, "Profilo di prova", 100000000);
+    account.emptyProfileId = s.addProfile(user, "Profilo senza quota", 0);
+    account.policyId = s.addPolicy(account.profileId, "Conservazione decennale");
+    for (const QString name : {"Fatture", "Contratti"}) {
         const int classId = s.addClass(account.profileId, name, name, account.policyId);
         account.classIds.append(classId);
         account.fieldIds[classId] = {
-            s.addField(classId, QStringLiteral("Numero"), FieldType::Text, true,
-                       QStringLiteral("Numero del documento")),
-            s.addField(classId, QStringLiteral("Importo"), FieldType::Number, false,
-                       QStringLiteral("Importo in euro")),
-            s.addField(classId, QStringLiteral("Data"), FieldType::Date, true)};
+            s.addField(classId, "Numero", FieldType::Text, true, "Numero del documento"),
+            s.addField(classId, "Importo", FieldType::Number, false, "Importo in euro"),
+            s.addField(classId, "Data", FieldType::Date, true)};
     }
     for (int i = 0; i < documents; ++i) {
         const int classId = account.classIds.at(i % account.classIds.size());
         const QList<int> &fields = account.fieldIds.value(classId);
         const QMap<int, QString> values = {
-            {fields.at(0), QStringLiteral("%1/2013").arg(i + 1)},
-            {fields.at(1), QString::number(100 * (i + 1))},
-            {fields.at(2), QStringLiteral("%1/03/2013").arg(i % 28 + 1, 2, 10, QLatin1Char('0'))}};
-        const QString fileName =
-            QStringLiteral("C:\\Documenti\\%1\\documento_%2.pdf").arg(user).arg(i + 1);
-        const QByteArray content =
-            QStringLiteral("%PDF-1.4\ndocumento %1 di %2\n%%EOF\n").arg(i + 1).arg(user).toUtf8();
-        account.documents.append(s.preserve(user, classId, fileName, content, values));
+            {fields[0], QString("%1/2013").arg(i + 1)},
+            {fields[1], QString::number(100 * (i + 1))},
+            {fields[2], QString("%1/03/2013").arg(i % 28 + 1, 2, 10, QLatin1Char('0'))}};
+        const QString name = QString("C:\\Documenti\\%1\\documento_%2.pdf").arg(user).arg(i + 1);
+        const QString text = QString("%PDF-1.4\ndocumento %1 di %2\n%%EOF\n").arg(i + 1).arg(user);
+        account.documents.append(s.preserve(user, classId, name, text.toUtf8(), values));
     }
     return account;
 }
 
 QString ServiceFixture::caCertificatePath() {
-    return TestPki::instance().path(QStringLiteral("ca.pem"));
+    return TestPki::instance().path("ca.pem");
 }
 
 QString ServiceFixture::serverCertificatePath() {
-    return TestPki::instance().path(QStringLiteral("server.pem"));
+    return TestPki::instance().path("server.pem");
 }
 
 QString ServiceFixture::serverKeyPath() {
-    return TestPki::instance().path(QStringLiteral("server.key"));
+    return TestPki::instance().path("server.key");
 }

@@ -35,13 +35,13 @@ public:
     ServiceFixture(const ServiceFixture &) = delete;
     ServiceFixture &operator=(const ServiceFixture &) = delete;
 
-    bool isRunning() const;
+    bool isRunning() const { return m_service->isRunning(); }
     QString errorString() const { return m_error; }
     LocalService &service() { return *m_service; }
     ServiceStore &store() { return m_service->store(); }
-    QUrl baseUrl() const;
-    QString baseUrlString() const; // no trailing slash
-    QUrl restUrl() const;          // baseUrl() + "/vazedo/RestService"
+    QUrl baseUrl() const { return m_service->baseUrl(); }
+    QString baseUrlString() const { return baseUrl().toString(); } // no trailing slash
+    QUrl restUrl() const { return QUrl(baseUrlString() + "/vazedo/RestService"); }
     QString dataDir() const { return m_dataDir.path(); }
 
     // Starts it again on the same data and port, as after a restart of the service.
