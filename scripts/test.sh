@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the normal and the sanitizer configuration and
-# runs every test in both. Exits non-zero on any failure.
+# runs every test in both, then each fuzz target briefly. Exits non-zero on any
+# failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -21,4 +22,6 @@ ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
 LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   ctest --test-dir build-asan --output-on-failure -j2 || status=1
+echo "== fuzzing (AddressSanitizer, half a minute a target)"
+scripts/fuzz.sh 30 || status=1
 exit $status
