@@ -235,7 +235,8 @@ int main(int argc, char *argv[]) {
         QElapsedTimer timer;
         timer.start();
         QDomDocument document;
-        if (!document.setContent(ReplyEnvelope::strip(reply)))
+        bool overLimits = false;
+        if (!document.setContent(ReplyEnvelope::strip(reply, &overLimits)))
             die(QStringLiteral("the reply has no envelope"));
         parseSeconds = timer.nsecsElapsed() / 1e9;
         MirrorSync mirror;

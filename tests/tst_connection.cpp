@@ -5,6 +5,7 @@
 #include "TestMain.h"
 #include "service/ClientInfo.h"
 #include "service/QVWConn.h"
+#include "service/ReplyLimits.h"
 #include "update/DialogUpdate.h"
 
 #include <QAuthenticator>
@@ -19,6 +20,8 @@
 namespace {
 
 const QString kExpired = "Sessione scaduta o non valida: effettuare di nuovo l'accesso";
+const QString kHostile = "La risposta del servizio non è valida (troppo annidata o con valori troppo "
+                         "lunghi): riprovare più tardi";
 
 // Every signal of a connection as "name|text|text@documents in the mirror when it came".
 class Recorder : public QObject {
@@ -161,6 +164,10 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QStringList>("events");
         const int cutShort = -1, noService = -2, untrusted = -3;
+        const QByteArray deep =
+            QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000);
+        const QByteArray big(ReplyLimits::kMaxValueChars + 1, 'v');
+        const QStringList hostile{"commandFailure|" + kHostile + "|-1@0"};
         const auto refusal = [](const char *status, const char *text) {
             return serviceReply(status,
                                 QString("<statusdescription>%1</statusdescription>").arg(text));
@@ -189,6 +196,11 @@ private slots:
              {"commandFailure|    <validation>\n        <field m=\"&amp;\"/>\n    </validation>\n|20@0"}},
             {"200 not XML", "history", 200, "Manutenzione <<", {"commandSuccessful|null|@0"}},
             {"500 not XML", "history", 500, "Manutenzione <<", {"commandFailure||@0"}},
+            // Beyond what any honest reply holds: refused in linear time, in whichever encoding.
+            {"nested 100,000 deep", "syncfolder", 200, serviceReply("5", deep), hostile},
+            {"nested deep, Latin-1", "history", 500, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + deep, hostile},
+            {"huge attribute", "login:segreta", 200, serviceReply("1", "<bucket id=\"" + big + "\"/>"), hostile},
+            {"huge text", "history", 200, serviceReply("29", "<statusdescription>" + big + "</statusdescription>"), hostile},
             {"HTTP 403", "history", 403, "<html/>", {"commandFailure|Error transferring %url - server replied: Forbidden|-1@0"}},
             {"no service", "history", noService, {}, {"commandFailure|Connection refused|-1@0"}},
             {"cut short", "syncfolder", cutShort, {}, {"commandFailure|Connection closed|-1@0"}},
@@ -209,7 +221,7 @@ private slots:
         events.replaceInStrings("%url", fixture->restUrl().toString());
         const bool download = send == QLatin1String("ripristina");
         if (http > 0)
-            service().scriptReply(http, reply, send,
+            service().scriptReply(http, reply, send.section(':', 0, 0),
                                   reply.startsWith('<') ? "text/xml" : "text/plain");
         if (http == -1)
             service().injectFault(LocalService::Fault::CloseMidReply, send);

@@ -4,6 +4,7 @@
 #include "service/DomWalk.h"
 #include "service/Inactivity.h"
 #include "service/ReplyEnvelope.h"
+#include "service/ReplyLimits.h"
 #include "service/ServiceStatus.h"
 #include "service/XmlEscape.h"
 
@@ -26,6 +27,10 @@ namespace {
 const char kSuperseded[] = "quilloraSuperseded";
 
 const int kMaxAutoLogins = 3;
+
+const QString kHostileReply =
+    QStringLiteral("La risposta del servizio non è valida (troppo annidata o con valori troppo "
+                   "lunghi): riprovare più tardi");
 
 const QString kXmlContentType = QStringLiteral("text/xml;charset=UTF-8");
 
@@ -68,9 +73,12 @@ struct QVWConn::Answer {
         // Parsed from the bytes as they came: the service writes UTF-8. The
         // tree leaves out the documents and values; the mirror reads them
         // from `bytes`.
-        const QByteArray envelope = ReplyEnvelope::strip(bytes);
+        bool overLimits = false;
+        const QByteArray envelope = ReplyEnvelope::strip(bytes, &overLimits);
         if (envelope.isNull()) {
-            document.setContent(bytes);
+            refused = overLimits || !ReplyLimits::withinLimits(bytes);
+            if (!refused)
+                document.setContent(bytes);
             bytes.clear();
         } else {
             document.setContent(envelope);
@@ -90,6 +98,7 @@ struct QVWConn::Answer {
 
     // The whole reply when `document` is its envelope only.
     QByteArray bytes;
+    bool refused = false; // beyond ReplyLimits: not parsed
     QDomDocument document;
     QString status;
     QDomElement body;
@@ -254,12 +263,15 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
     if (!serviceAnswered) {
         endCommand();
         emit commandFailure(Inactivity::failureText(reply), STATUS_NETWORK_ERROR);
+    } else if (const Answer answer(reply); answer.refused) {
+        endCommand();
+        emit commandFailure(kHostileReply, STATUS_NETWORK_ERROR);
     } else if (download) {
-        classifyDownloadError(Answer(reply));
+        classifyDownloadError(answer);
     } else if (httpStatus == 200) {
-        classifyAnswer(Answer(reply));
+        classifyAnswer(answer);
     } else {
-        classifyError(Answer(reply));
+        classifyError(answer);
     }
     reply->deleteLater();
 }

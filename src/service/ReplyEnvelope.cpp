@@ -1,5 +1,7 @@
 #include "ReplyEnvelope.h"
 
+#include "service/ReplyLimits.h"
+
 #include <QString>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
@@ -16,7 +18,8 @@ bool isUtf8(QStringView encoding) {
 
 } // namespace
 
-QByteArray ReplyEnvelope::strip(const QByteArray &reply) {
+QByteArray ReplyEnvelope::strip(const QByteArray &reply, bool *overLimits) {
+    *overLimits = false;
     // Offsets are counted in characters of the decoded text.
     QStringDecoder decoder(QStringConverter::Utf8);
     const QString text = decoder(reply);
@@ -30,9 +33,15 @@ QByteArray ReplyEnvelope::strip(const QByteArray &reply) {
     int cutDepth = 0;   // > 0 inside a left-out element
     int bodyDepth = -1; // >= 0 inside the first body
     bool bodySeen = false;
+    ReplyLimits limits;
     while (!xml.atEnd()) {
         const qint64 tokenStart = xml.characterOffset();
-        switch (xml.readNext()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (!limits.accept(xml)) {
+            *overLimits = true;
+            return QByteArray();
+        }
+        switch (token) {
         case QXmlStreamReader::StartDocument:
             if (!isUtf8(xml.documentEncoding()))
                 return QByteArray();

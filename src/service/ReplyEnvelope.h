@@ -10,7 +10,8 @@ namespace ReplyEnvelope {
 
 // The reply without those elements; a null array when it has none, or when
 // it is not a plain well-formed UTF-8 document whose left-out elements hold
-// nothing but each other (such a reply is then parsed whole, as it is).
-QByteArray strip(const QByteArray &reply);
+// nothing but each other (such a reply is then parsed whole, as it is), or
+// when it goes beyond ReplyLimits (then `overLimits` is set).
+QByteArray strip(const QByteArray &reply, bool *overLimits);
 
 } // namespace ReplyEnvelope
