@@ -20,8 +20,8 @@
 namespace {
 
 const QString kExpired = "Sessione scaduta o non valida: effettuare di nuovo l'accesso";
-const QString kHostile = "La risposta del servizio non è valida (troppo annidata o con valori troppo "
-                         "lunghi): riprovare più tardi";
+const QString kHostile = "La risposta del servizio non è valida (troppo grande, troppo annidata o "
+                         "con valori troppo lunghi): riprovare più tardi";
 
 // Every signal of a connection as "name|text|text@documents in the mirror when it came".
 class Recorder : public QObject {
@@ -200,6 +200,7 @@ private slots:
             {"nested 100,000 deep", "syncfolder", 200, serviceReply("5", deep), hostile},
             {"nested deep, Latin-1", "history", 500, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + deep, hostile},
             {"huge attribute", "login:segreta", 200, serviceReply("1", "<bucket id=\"" + big + "\"/>"), hostile},
+            {"command reply beyond 64 MiB", "history", 200, QByteArray(ReplyLimits::kMaxCommandBytes + 1, ' '), hostile},
             {"huge text", "history", 200, serviceReply("29", "<statusdescription>" + big + "</statusdescription>"), hostile},
             {"HTTP 403", "history", 403, "<html/>", {"commandFailure|Error transferring %url - server replied: Forbidden|-1@0"}},
             {"no service", "history", noService, {}, {"commandFailure|Connection refused|-1@0"}},

@@ -25,12 +25,14 @@ namespace {
 // Marks a reply that a newer post (or a logout) has replaced: whatever it
 // still reports belongs to a request nobody waits for any more.
 const char kSuperseded[] = "quilloraSuperseded";
+// Marks a command's reply cut off for growing beyond ReplyLimits::kMaxCommandBytes.
+const char kOversized[] = "quilloraOversized";
 
 const int kMaxAutoLogins = 3;
 
 const QString kHostileReply =
-    QStringLiteral("La risposta del servizio non è valida (troppo annidata o con valori troppo "
-                   "lunghi): riprovare più tardi");
+    QStringLiteral("La risposta del servizio non è valida (troppo grande, troppo annidata o con "
+                   "valori troppo lunghi): riprovare più tardi");
 
 const QString kXmlContentType = QStringLiteral("text/xml;charset=UTF-8");
 
@@ -147,9 +149,19 @@ void QVWConn::sendRequest(const QByteArray *body) {
         return;
     startCommand();
     m_currentReply = post(m_request, *body);
-    if (m_downloadMode)
+    if (m_downloadMode) {
         connect(m_currentReply, &QNetworkReply::downloadProgress, this,
                 &QVWConn::onProgressDownload);
+        return;
+    }
+    // Only a file, or the synchronisation of a large account, may be this large.
+    QNetworkReply *reply = m_currentReply;
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received) {
+        if (received > ReplyLimits::kMaxCommandBytes && !reply->property(kOversized).toBool()) {
+            reply->setProperty(kOversized, true);
+            reply->abort();
+        }
+    });
 }
 
 void QVWConn::uploadMultipart(QHttpMultiPart *multiPart) {
@@ -260,7 +272,10 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
         emit downloadFinish(reply);
         return;
     }
-    if (!serviceAnswered) {
+    if (reply->property(kOversized).toBool()) {
+        endCommand();
+        emit commandFailure(kHostileReply, STATUS_NETWORK_ERROR);
+    } else if (!serviceAnswered) {
         endCommand();
         emit commandFailure(Inactivity::failureText(reply), STATUS_NETWORK_ERROR);
     } else if (const Answer answer(reply); answer.refused) {

@@ -11,6 +11,8 @@ class ReplyLimits {
 public:
     static constexpr int kMaxDepth = 64;
     static constexpr qsizetype kMaxValueChars = 1 << 20;
+    // A command's whole reply; a file, the login and the synchronisation are not bounded.
+    static constexpr qint64 kMaxCommandBytes = qint64(64) << 20;
 
     // Takes the reader's current token; false once the reply is beyond a bound.
     bool accept(const QXmlStreamReader &xml);
