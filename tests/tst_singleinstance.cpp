@@ -37,6 +37,8 @@ class TestSingleInstance : public QObject {
         SingleApplication::serverNameFor(ProductKey, Platform::currentUserName());
     QProcess *launchProduct() {
         products << new QProcess(this);
+        // What the product says (a sanitizer's report above all) goes to the test's log.
+        products.last()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         products.last()->start(qEnvironmentVariable("QUILLORA_BINARY_DIR") + "/quilloralite", {});
         return products.last();
     }
@@ -126,8 +128,14 @@ private slots:
         QProcess *first = nullptr;
         auto startServing = [&] { // and acknowledging what another process sends
             first = launchProduct();
+            // Once it listens (before that this process would claim the marker itself); a
+            // machine under load may miss the reading's short steps, so it is asked again.
             return QTest::qWaitFor([&] { return serving(productName); }, Patience) &&
-                   SingleApplication(ProductKey, nullptr).sendMessage("è\U0001F600");
+                   QTest::qWaitFor(
+                       [] {
+                           return SingleApplication(ProductKey, nullptr).sendMessage("è\U0001F600");
+                       },
+                       Patience);
         };
         QVERIFY(startServing());
         QVERIFY(exited(launchProduct()));
