@@ -41,8 +41,6 @@ int main(int argc, char *argv[]) {
         proxy->setSourceModel(list);
         view.setModel(proxy);
         DocListBench::hideInternalColumns(view);
-        while (list->canFetchMore())
-            list->fetchMore();
         database.close();
         times << timer.nsecsElapsed() / 1e6;
         if (list->rowCount() != DocListMirror::kDocuments || proxy->rowCount() != list->rowCount())

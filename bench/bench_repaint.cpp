@@ -31,8 +31,6 @@ int main(int argc, char *argv[]) {
     if (!FileListQuery::exec(query, FileListQuery::fullLoad(bench.profile, QStringLiteral("%"))))
         die(query.lastError().text());
     list.setQuery(std::move(query));
-    while (list.canFetchMore())
-        list.fetchMore();
     database.close();
     QSortFilterProxyModel proxy;
     proxy.setSourceModel(&list);

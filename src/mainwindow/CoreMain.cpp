@@ -4,6 +4,7 @@
 #include "account/ProxyDialog.h"
 #include "app/MessageBox.h"
 #include "app/TrayAvailability.h"
+#include "mainwindow/DocumentSearch.h"
 #include "mainwindow/HTMLItemDelegate.h"
 #include "mainwindow/ListFileDelegate.h"
 #include "platform/WindowFront.h"
@@ -58,6 +59,8 @@ CoreMain::CoreMain(QWidget *parent)
             &CoreMain::onSortByColumn);
     connect(ui->btmHideDetail, &QPushButton::clicked, this, &CoreMain::onClickHideDetail);
     connect(ui->leSearch, &QLineEdit::textChanged, this, &CoreMain::onFilterList);
+    documentSearch = new DocumentSearch(this);
+    connect(documentSearch, &DocumentSearch::rowsFound, this, &CoreMain::showFoundRows);
     connect(ui->btmLogout, &QToolButton::clicked, this, &CoreMain::onClickLogout);
     connect(loginDialog, &LoginDialog::loginOK, this, &CoreMain::onLoginOK);
     connect(loginDialog, &LoginDialog::loginKO, this, &CoreMain::onLoginKO);
@@ -210,6 +213,7 @@ void CoreMain::onClickLogout() {
     conn = new QVWConn(cookieJar, false);
     conn->setParent(this);
     // The list view stays without a model until the next load.
+    documentSearch->cancel();
     delete proxyModel;
     proxyModel = nullptr;
     hide();

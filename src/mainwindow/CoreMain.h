@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mainwindow/FileListQuery.h"
 #include "storage/Database.h"
 #include "storage/Setting.h"
 
@@ -12,6 +13,7 @@
 #include <QSystemTrayIcon>
 
 class ChangePwdDialog;
+class DocumentSearch;
 class HTMLItemDelegate;
 class ListFileDelegate;
 class LoginDialog;
@@ -88,6 +90,7 @@ public slots:
 
 private slots:
     void onSyncSessionLost();
+    void showFoundRows(const QString &text, const FileListQuery::Rows &rows, bool complete);
 
 private:
     void restoreShownProfile();
@@ -95,6 +98,7 @@ private:
     void buildTrayMenu();
     void setSignedInEntriesVisible(bool signedIn);
     void fitListColumns();
+    QString selectedHash() const;
     void connectSync();
     void disconnectSync();
     QString categoryFilter(const QString &nameFragment);
@@ -136,6 +140,9 @@ private:
     // The path pattern of the list statements: every path.
     QString pathFilter = QStringLiteral("%");
     QSortFilterProxyModel *proxyModel = nullptr;
+    DocumentSearch *documentSearch = nullptr;
+    // The list shows a search's first rows; the rest are still to come.
+    bool partialShown = false;
     HTMLItemDelegate *htmlDelegate = nullptr;
     bool loggedIn = false;
 };

@@ -1,6 +1,7 @@
 // The document page of the main window: list, search, sort and details.
 #include "mainwindow/CoreMain.h"
 
+#include "mainwindow/DocumentSearch.h"
 #include "mainwindow/FileListQuery.h"
 #include "mainwindow/ListFileDelegate.h"
 #include "mainwindow/MetaDataDetailDelegate.h"
@@ -11,18 +12,14 @@
 #include <QItemSelection>
 #include <QSortFilterProxyModel>
 #include <QSqlQuery>
-#include <QSqlRecord>
 
 namespace {
 
 enum Column { HashColumn = 0, PathColumn = 1, DateColumn = 5 };
 
-const char *const kListHeaders[] = {"Hash",   "File",          "Computer name", "Percorso",
-                                    "Classi", "Conservato il", "Token",         "IdFolder"};
 const char *const kDetailHeaders[] = {"ID", "Key", "Value", "Hash"};
 
-// Every row at once: sorting and selection by row number work on the whole
-// list.
+// Every row at once: the details' selection by row number works on all of them.
 void fetchAll(QSqlQueryModel *model) {
     while (model->canFetchMore())
         model->fetchMore();
@@ -31,22 +28,20 @@ void fetchAll(QSqlQueryModel *model) {
 } // namespace
 
 void CoreMain::loadFileList() {
+    // A search still under way would replace the list with older rows.
+    documentSearch->cancel();
+    partialShown = false;
     database.open();
     delete fileModel;
     fileModel = new ListFileDelegate;
     QSqlQuery query(database.db);
     FileListQuery::exec(query, FileListQuery::fullLoad(idBuckets, pathFilter));
     fileModel->setQuery(std::move(query));
-    for (int column = 0; column < 8; ++column)
-        fileModel->setHeaderData(column, Qt::Horizontal, tr(kListHeaders[column]));
     ui->tbwFile->horizontalHeader()->show();
 
     delete proxyModel;
     proxyModel = new QSortFilterProxyModel(this);
     proxyModel->setSourceModel(fileModel);
-    // Rows arrive before the view sees the model: one reset instead of a
-    // notification per batch.
-    fetchAll(fileModel);
     ui->tbwFile->setModel(proxyModel);
     connect(ui->tbwFile->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &CoreMain::onSelectedFile);
@@ -75,23 +70,41 @@ void CoreMain::loadFileList() {
 void CoreMain::onFilterList(const QString &text) {
     if (!fileModel || !proxyModel)
         return;
-    database.open();
-    QSqlQuery query(database.db);
-    FileListQuery::exec(query,
-                        FileListQuery::indexedSearch(database.db, text, idBuckets, pathFilter));
-    fileModel->setQuery(std::move(query));
-    fileModel->highlightText = text;
-    fetchAll(fileModel);
+    documentSearch->start(text, idBuckets, pathFilter);
+}
 
+QString CoreMain::selectedHash() const {
+    const QItemSelectionModel *selection = ui->tbwFile->selectionModel();
+    const QModelIndexList rows =
+        selection ? selection->selectedRows(HashColumn) : QModelIndexList();
+    return rows.isEmpty() ? QString() : rows.first().data().toString();
+}
+
+void CoreMain::showFoundRows(const QString &text, const FileListQuery::Rows &rows, bool complete) {
+    if (!fileModel || !proxyModel)
+        return;
+    // Between the first rows and the rest the user may have chosen one.
+    const QString kept = partialShown ? selectedHash() : QString();
+    partialShown = !complete;
+    // The rows come newest first, as the indicator says: sorting them again
+    // here would cost the GUI thread more than all the rest.
+    {
+        const QSignalBlocker quiet(ui->tbwFile->horizontalHeader());
+        ui->tbwFile->horizontalHeader()->setSortIndicator(DateColumn, Qt::DescendingOrder);
+    }
+    proxyModel->sort(-1);
+    fileModel->highlightText = text;
+    fileModel->setRows(rows);
     detailModel->setQuery(QSqlQuery());
     detailModel->highlightText = text;
-    database.close();
-    proxyModel->setFilterKeyColumn(-1);
-    proxyModel->sort(DateColumn, Qt::DescendingOrder);
     // The new rows came without a selection (and without a signal for it).
     ui->hwBottoniera->hide();
     ui->tbwMetadati->hide();
-    ui->tbwFile->selectRow(0);
+    int row = 0;
+    for (int r = 0; !kept.isEmpty() && r < int(rows.size()); ++r)
+        if (rows.at(r).value(HashColumn).toString() == kept)
+            row = r;
+    ui->tbwFile->selectRow(row);
 }
 
 void CoreMain::onSortByColumn(int column) {
@@ -148,7 +161,7 @@ void CoreMain::onSelectFile(const QString &filePath) {
         return;
     int target = -1;
     for (int row = 0; row < fileModel->rowCount(); ++row) {
-        if (fileModel->record(row).value(PathColumn).toString() == filePath) {
+        if (fileModel->index(row, PathColumn).data(Qt::EditRole).toString() == filePath) {
             target = row;
             break;
         }

@@ -3,7 +3,10 @@
 #include "storage/SearchIndex.h"
 
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace {
 
@@ -60,11 +63,17 @@ FileListQuery::Statement FileListQuery::fullLoad(const QString &idBuckets,
             {pathFilter, idBuckets}};
 }
 
+QString FileListQuery::orderClause(Order order) {
+    return order == Order::NewestFirst
+               ? QStringLiteral(" ORDER BY ") + dateExpression() + QStringLiteral(" DESC")
+               : QString();
+}
+
 FileListQuery::Statement FileListQuery::search(const QString &text, const QString &idBuckets,
-                                               const QString &pathFilter) {
+                                               const QString &pathFilter, Order order) {
     const QString date = dateExpression();
-    const QString tail = QStringLiteral("fullpath LIKE ? AND folders.idbuckets = ? ORDER BY ") +
-                         date + QStringLiteral(" DESC");
+    const QString tail =
+        QStringLiteral("fullpath LIKE ? AND folders.idbuckets = ?") + orderClause(order);
     if (text.isEmpty())
         return {QLatin1String("SELECT") + kColumns.arg(date) + tail, {pathFilter, idBuckets}};
 
@@ -93,21 +102,32 @@ FileListQuery::Statement FileListQuery::search(const QString &text, const QStrin
 
 FileListQuery::Statement FileListQuery::indexedSearch(QSqlDatabase db, const QString &text,
                                                       const QString &idBuckets,
-                                                      const QString &pathFilter) {
+                                                      const QString &pathFilter, Order order,
+                                                      qint64 *candidates) {
+    if (candidates)
+        *candidates = -1;
     const QStringList list = words(text);
     if (list.isEmpty() || !SearchIndex::isReady(db))
-        return search(text, idBuckets, pathFilter);
-    int chosen = -1;
+        return search(text, idBuckets, pathFilter, order);
+    // The word whose rarest trigram is rarest; one word that can use the
+    // index needs no counting.
+    QList<int> usable;
+    for (int i = 0; i < list.size(); ++i)
+        if (!SearchIndex::matchExpression(list.at(i)).isEmpty())
+            usable << i;
+    int chosen = usable.size() == 1 ? usable.first() : -1;
     qint64 fewest = -1;
-    for (int i = 0; i < list.size(); ++i) {
-        const qint64 rows = SearchIndex::estimate(db, list.at(i));
+    for (int i = 0; usable.size() > 1 && i < usable.size(); ++i) {
+        const qint64 rows = SearchIndex::estimate(db, list.at(usable.at(i)));
         if (rows >= 0 && (fewest < 0 || rows < fewest)) {
             fewest = rows;
-            chosen = i;
+            chosen = usable.at(i);
         }
     }
     if (chosen < 0)
-        return search(text, idBuckets, pathFilter);
+        return search(text, idBuckets, pathFilter, order);
+    if (candidates)
+        *candidates = fewest;
 
     const QString date = dateExpression();
     const QString match = SearchIndex::matchExpression(list.at(chosen));
@@ -117,9 +137,21 @@ FileListQuery::Statement FileListQuery::indexedSearch(QSqlDatabase db, const QSt
         sql += QStringLiteral(" AND ") + kWordCheck;
         values << word << word << word << word;
     }
-    sql += QStringLiteral(" AND fullpath LIKE ? AND folders.idbuckets = ? ORDER BY ") + date +
-           QStringLiteral(" DESC");
+    sql += QStringLiteral(" AND fullpath LIKE ? AND folders.idbuckets = ?") + orderClause(order);
     values << pathFilter << idBuckets;
+    return {sql, values};
+}
+
+FileListQuery::Statement FileListQuery::firstMatches(const QString &text, const QString &idBuckets,
+                                                     const QString &pathFilter, int limit) {
+    QString sql = QLatin1String("SELECT") + kColumns.arg(dateExpression());
+    QVariantList values;
+    for (const QString &word : words(text)) {
+        sql += kWordCheck + QStringLiteral(" AND ");
+        values << word << word << word << word;
+    }
+    sql += QStringLiteral("fullpath LIKE ? AND folders.idbuckets = ? LIMIT ?");
+    values << pathFilter << idBuckets << limit;
     return {sql, values};
 }
 
@@ -136,6 +168,30 @@ FileListQuery::Statement FileListQuery::details(const QString &hash) {
         "metadati_values INNER JOIN metadati ON metadati.idmetadato = metadati_values.idmetadata "
         "WHERE metadati_values.hash = ?) ORDER BY idmetadata ASC");
     return {sql, {hash, hash, hash, hash, hash, hash}};
+}
+
+FileListQuery::Rows FileListQuery::read(QSqlQuery &query,
+                                        const std::function<bool(const Rows &)> &stop) {
+    Rows rows;
+    const int columns = query.record().count();
+    while (query.next()) {
+        // Asked now and then: a step costs little, a check of a flag less still.
+        if ((rows.size() & 63) == 0 && stop && stop(rows))
+            return rows;
+        QVariantList row;
+        row.reserve(columns);
+        for (int c = 0; c < columns; ++c)
+            row << query.value(c);
+        rows << row;
+    }
+    return rows;
+}
+
+void FileListQuery::sortNewestFirst(Rows &rows) {
+    // The column holds the time as an SQLite date-time, ordered as text.
+    std::stable_sort(rows.begin(), rows.end(), [](const QVariantList &a, const QVariantList &b) {
+        return a.at(DateColumn).toString() > b.at(DateColumn).toString();
+    });
 }
 
 bool FileListQuery::exec(QSqlQuery &query, const Statement &statement) {

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVariantList>
 
+#include <functional>
+
 class QSqlQuery;
 
 // The statements of the document page: the full list, the word-by-word
@@ -12,13 +14,18 @@ class QSqlQuery;
 //
 // Every list statement has the same eight columns: hash, full path (shown as
 // the file name), computer name, full path (shown as the folder), class name,
-// preservation time as an SQLite date-time, token, class id; newest first.
+// preservation time as an SQLite date-time, token, class id; newest first,
+// unless the search is asked for its rows as found.
 class FileListQuery {
 public:
     struct Statement {
         QString sql;
         QVariantList values;
     };
+    // The rows of a list statement, each with its eight values.
+    using Rows = QList<QVariantList>;
+    enum class Order { NewestFirst, AsFound };
+    static constexpr int DateColumn = 5;
 
     // The preservation time "dd/MM/yyyy hh:mm:ss" as an SQLite date-time,
     // for display and ordering.
@@ -32,7 +39,7 @@ public:
     // parts skipped) occurs in one of its values, as LIKE '%word%' decides.
     // Empty text lists everything; a text of spaces only lists nothing.
     static Statement search(const QString &text, const QString &idBuckets,
-                            const QString &pathFilter);
+                            const QString &pathFilter, Order order = Order::NewestFirst);
 
     // The same rows as search(), through the word index when the mirror has
     // it: the word whose rarest trigram is rarest picks the candidates, and
@@ -40,8 +47,17 @@ public:
     // search view would. Falls back to search() when no word can use the
     // index (all shorter than three characters between wildcards) or the
     // index is missing.
+    // `candidates`, when given, is set to the chosen word's estimate of them,
+    // or -1 when there was no need to count.
     static Statement indexedSearch(QSqlDatabase db, const QString &text, const QString &idBuckets,
-                                   const QString &pathFilter);
+                                   const QString &pathFilter, Order order = Order::NewestFirst,
+                                   qint64 *candidates = nullptr);
+
+    // Up to `limit` rows of the search, in the mirror's order: each document
+    // of the profile checked word by word as indexedSearch() does, without
+    // its candidates. When a word is in many documents these come at once.
+    static Statement firstMatches(const QString &text, const QString &idBuckets,
+                                  const QString &pathFilter, int limit);
 
     // Record data (only for a preserved document) then field values, by id.
     static Statement details(const QString &hash);
@@ -51,4 +67,13 @@ public:
 
     // The non-empty words of a search text.
     static QStringList words(const QString &text);
+
+    // Every row of an executed list statement; fewer when `stop`, asked now and
+    // then with the rows so far, says so.
+    static Rows read(QSqlQuery &query, const std::function<bool(const Rows &)> &stop = {});
+    // As a NewestFirst statement would have given them.
+    static void sortNewestFirst(Rows &rows);
+
+private:
+    static QString orderClause(Order order);
 };

@@ -5,10 +5,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPixmap>
+#include <QSqlQuery>
 
 namespace {
 
-enum Column { Hash = 0, FileName = 1, Folder = 3, Date = 5, Token = 6, FolderId = 7 };
+enum Column { Hash = 0, FileName = 1, Folder = 3, Date = 5, Token = 6, FolderId = 7, Columns = 8 };
+
+const char *const kHeaders[Columns] = {"Hash",   "File",          "Computer name", "Percorso",
+                                       "Classi", "Conservato il", "Token",         "IdFolder"};
 
 QString fileNameOf(const QString &rawPath) {
     return QFileInfo(ListFileDelegate::normalisedPath(rawPath)).fileName();
@@ -24,7 +28,37 @@ QString folderOf(const QString &rawPath) {
 } // namespace
 
 ListFileDelegate::ListFileDelegate(QObject *parent)
-    : QSqlQueryModel(parent) {}
+    : QAbstractTableModel(parent) {}
+
+int ListFileDelegate::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int ListFileDelegate::columnCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : Columns;
+}
+
+QVariant ListFileDelegate::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < Columns)
+        return tr(kHeaders[section]);
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void ListFileDelegate::setRows(FileListQuery::Rows rows) {
+    beginResetModel();
+    m_rows.swap(rows);
+    endResetModel();
+}
+
+void ListFileDelegate::setQuery(QSqlQuery &&query) {
+    QSqlQuery executed(std::move(query));
+    setRows(FileListQuery::read(executed));
+}
+
+QString ListFileDelegate::raw(int row, int column) const {
+    return m_rows.at(row).value(column).toString();
+}
 
 QString ListFileDelegate::normalisedPath(const QString &path) {
     QString result = path;
@@ -60,33 +94,32 @@ QString ListFileDelegate::markText(const QString &text, const QString &search) {
 QVariant ListFileDelegate::data(const QModelIndex &index, int role) const {
     if (!index.isValid() || index.model() != this)
         return QVariant();
+    const int row = index.row();
     const int column = index.column();
     if (role == Qt::UserRole && (column == FileName || column == Folder)) {
-        const QString raw = QSqlQueryModel::data(index, Qt::DisplayRole).toString();
-        return column == FileName ? fileNameOf(raw) : folderOf(raw);
+        const QString path = raw(row, column);
+        return column == FileName ? fileNameOf(path) : folderOf(path);
     }
     if (role == Qt::DecorationRole && column == FileName)
-        return localCopyIcon(index.row());
+        return localCopyIcon(row);
+    if (role == Qt::EditRole)
+        return m_rows.at(row).value(column);
     // A text under a style role would not be ignored: views draw a check box
     // for any non-null check-state value.
-    if (role != Qt::DisplayRole && role != Qt::EditRole)
-        return QSqlQueryModel::data(index, role);
+    if (role != Qt::DisplayRole)
+        return QVariant();
 
-    QString text;
-    if (role == Qt::DisplayRole && column == FileName) {
-        text = fileNameOf(QSqlQueryModel::data(index, Qt::DisplayRole).toString());
-    } else if (role == Qt::DisplayRole && column == Folder) {
+    QString text = raw(row, column);
+    if (column == FileName) {
+        text = fileNameOf(text);
+    } else if (column == Folder) {
         // The folder part as stored, with its trailing separator: only the
         // file name at the end goes, not its repetitions inside folder names.
-        const QString raw = QSqlQueryModel::data(index, Qt::DisplayRole).toString();
-        text = raw.left(raw.size() - fileNameOf(raw).size());
-    } else {
-        text = QSqlQueryModel::data(index, role).toString();
+        text.chop(fileNameOf(text).size());
     }
     // Fingerprint, token and class id are values other code reads back; the
     // date column's delegate draws plain text.
-    if (role != Qt::DisplayRole || column == Hash || column == Date || column == Token ||
-        column == FolderId)
+    if (column == Hash || column == Date || column == Token || column == FolderId)
         return text;
     return markText(text, highlightText);
 }
@@ -94,7 +127,7 @@ QVariant ListFileDelegate::data(const QModelIndex &index, int role) const {
 QVariant ListFileDelegate::localCopyIcon(int row) const {
     const QString path = data(index(row, Folder), Qt::UserRole).toString() + QLatin1Char('/') +
                          data(index(row, FileName), Qt::UserRole).toString();
-    const QString stored = data(index(row, Hash), Qt::DisplayRole).toString();
+    const QString stored = raw(row, Hash);
     const QString local = LocalFingerprintCache::instance().fingerprint(path);
     return QPixmap(!local.isEmpty() && local == stored ? QStringLiteral(":/images/cloudandpc.png")
                                                        : QStringLiteral(":/images/cloudonly.png"));

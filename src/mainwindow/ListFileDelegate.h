@@ -1,18 +1,31 @@
 #pragma once
 
-#include <QSqlQueryModel>
+#include "mainwindow/FileListQuery.h"
+
+#include <QAbstractTableModel>
 #include <QString>
 
-// The document list's model: the rows of the last list statement, with the
+class QSqlQuery;
+
+// The document list's model: the rows of a list statement, with the
 // full path shown as file name (column 1) and folder (column 3), the
 // local-copy icon beside the file name, and the search text marked in the
 // visible text columns for HTMLItemDelegate.
-class ListFileDelegate : public QSqlQueryModel {
+class ListFileDelegate : public QAbstractTableModel {
     Q_OBJECT
 public:
     explicit ListFileDelegate(QObject *parent = nullptr);
 
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    // Under the edit role, a cell's value as stored.
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    void setRows(FileListQuery::Rows rows);
+    // Every row of an executed list statement.
+    void setQuery(QSqlQuery &&query);
 
     // The search text to mark; empty marks nothing.
     QString highlightText;
@@ -28,4 +41,7 @@ public:
 
 private:
     QVariant localCopyIcon(int row) const;
+    QString raw(int row, int column) const;
+
+    FileListQuery::Rows m_rows;
 };

@@ -126,10 +126,13 @@ void makeDatabaseFile(const QString &file) {
 Database::Database(QObject *parent)
     : QObject(parent) {}
 
+QString Database::filePath() {
+    return dataDirectory() + QDir::separator() + QStringLiteral("quilloralite.db");
+}
+
 bool Database::open() {
-    const QString dir = dataDirectory();
-    makeDataDirectory(dir);
-    const QString file = dir + QDir::separator() + QStringLiteral("quilloralite.db");
+    makeDataDirectory(dataDirectory());
+    const QString file = filePath();
     makeDatabaseFile(file);
 
     const QString name = QLatin1String(connectionName);
@@ -143,6 +146,9 @@ bool Database::open() {
             qDebug().noquote() << QStringLiteral("Db nn aperto: ") + db.lastError().driverText();
             return false;
         }
+        // The search reads on a connection of its own while this one writes:
+        // neither may make the other wait or fail.
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode = WAL"));
     }
     checkVersion();
     SearchIndex::ensure(db);

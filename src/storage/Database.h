@@ -15,6 +15,8 @@ public:
     // connection and brings the schema to the current version. False (with a
     // debug message) when the file cannot be opened.
     bool open();
+    // The mirror's file, for a connection of another thread.
+    static QString filePath();
     // Commits a transaction left open, then closes the connection.
     void close();
     // Re-creates the schema when the stored version is not the current one.
