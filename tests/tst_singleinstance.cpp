@@ -128,8 +128,8 @@ private slots:
         QProcess *first = nullptr;
         auto startServing = [&] { // and acknowledging what another process sends
             first = launchProduct();
-            // Once it listens (before that this process would claim the marker itself); a
-            // machine under load may miss the reading's short steps, so it is asked again.
+            // Once it listens (or this process claims the marker); a loaded machine may miss
+            // the short read steps, so it is asked again.
             return QTest::qWaitFor([&] { return serving(productName); }, Patience) &&
                    QTest::qWaitFor(
                        [] {

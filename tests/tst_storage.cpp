@@ -56,6 +56,20 @@ private slots:
         outer.close();
         QCOMPARE(mirrorRows("SELECT idbuckets FROM buckets ORDER BY 1"), (QStringList{"B1", "B2"}));
     }
+    // The search reads on a connection of its own, even in mid-statement, while the mirror is
+    // written; the write-ahead log is the owner's only, like the mirror.
+    void writesNeverWaitForAReader() {
+        const TestHome home;
+        Database writer;
+        QSqlDatabase reader = QSqlDatabase::addDatabase("QSQLITE", "reader");
+        reader.setDatabaseName(Database::filePath());
+        QSqlQuery scan(reader);
+        QVERIFY(writer.open() && reader.open() && scan.exec("SELECT key FROM settings") &&
+                scan.next() && writer.db.transaction());
+        QVERIFY(QSqlQuery(writer.db).exec("INSERT INTO buckets (idbuckets) VALUES ('B1')"));
+        QVERIFY(writer.db.commit());
+        QCOMPARE(modeOf(home.databaseFile() + "-wal"), 0600);
+    }
     // Remembered passwords are kept in clear: owner only, even if loosened since.
     void onlyTheOwnerReachesTheMirror() {
         const TestHome home;
