@@ -143,6 +143,8 @@ private:
     DocumentSearch *documentSearch = nullptr;
     // The list shows a search's first rows; the rest are still to come.
     bool partialShown = false;
+    // The document selected on its own when the rows came, not by the user.
+    QString firstShownHash;
     HTMLItemDelegate *htmlDelegate = nullptr;
     bool loggedIn = false;
 };

@@ -83,8 +83,9 @@ QString CoreMain::selectedHash() const {
 void CoreMain::showFoundRows(const QString &text, const FileListQuery::Rows &rows, bool complete) {
     if (!fileModel || !proxyModel)
         return;
-    // Between the first rows and the rest the user may have chosen one.
-    const QString kept = partialShown ? selectedHash() : QString();
+    // Between the first rows and the rest the user may have chosen another.
+    const QString chosen = selectedHash();
+    const QString kept = partialShown && chosen != firstShownHash ? chosen : QString();
     partialShown = !complete;
     // The rows come newest first, as the indicator says: sorting them again
     // here would cost the GUI thread more than all the rest.
@@ -105,6 +106,7 @@ void CoreMain::showFoundRows(const QString &text, const FileListQuery::Rows &row
         if (rows.at(r).value(HashColumn).toString() == kept)
             row = r;
     ui->tbwFile->selectRow(row);
+    firstShownHash = row == 0 ? selectedHash() : QString();
 }
 
 void CoreMain::onSortByColumn(int column) {

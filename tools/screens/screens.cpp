@@ -180,6 +180,12 @@ int main(int argc, char *argv[]) {
     // its yellow values.
     window.findChild<QPushButton *>(QStringLiteral("btmHideDetail"))->click();
     window.findChild<QLineEdit *>(QStringLiteral("leSearch"))->setText(QStringLiteral("fattura"));
+    // The rows come from the search thread; the first is then selected.
+    auto *buttons = window.findChild<QWidget *>(QStringLiteral("hwBottoniera"));
+    if (!waitFor([buttons] { return buttons->isVisible(); })) {
+        err() << "the search listed nothing" << Qt::endl;
+        return 1;
+    }
     shooter.save(&window, QStringLiteral("main-documents-search.png"));
     window.resize(window.minimumSize());
     shooter.save(&window, QStringLiteral("main-minimum-size.png"));
