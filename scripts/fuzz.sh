@@ -11,6 +11,7 @@ cmake --build build-fuzz -j"$(nproc)" >/dev/null
 mkdir -p fuzz/findings
 status=0
 for target in build-fuzz/fuzz_*; do
+  [ -f "$target" ] && [ -x "$target" ] || continue # not the generated-source folders
   name=$(basename "$target" | sed 's/^fuzz_//')
   work=$(mktemp -d)
   cp -r "fuzz/corpus/$name/." "$work/"

@@ -22,6 +22,6 @@ ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_string_checks=1" \
 LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0" \
 UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
   ctest --test-dir build-asan --output-on-failure -j2 || status=1
-echo "== fuzzing (AddressSanitizer, half a minute a target)"
-scripts/fuzz.sh 30 || status=1
+echo "== fuzzing (AddressSanitizer, 20 s a target)"
+scripts/fuzz.sh 20 || status=1
 exit $status
