@@ -89,8 +89,11 @@ public:
     // does, into the mirror of the current test home. `seconds` (post to
     // syncCategorieOK()) and `peakMb` are taken at the signal itself: dropping
     // the reply afterwards is not part of the synchronisation.
+    // `residentMb`, when given, is what the process held before the login and
+    // after the synchronisation.
     static bool signIn(const QString &url, const QString &user, const QString &password,
-                       double *seconds, double *peakMb = nullptr) {
+                       double *seconds, double *peakMb = nullptr,
+                       std::pair<double, double> *residentMb = nullptr) {
         Setting().setValue(QStringLiteral("url"), url);
         auto jar = std::make_unique<QNetworkCookieJar>();
         auto conn = std::make_unique<QVWConn>(jar.get(), false);
@@ -106,23 +109,35 @@ public:
         });
         QObject::connect(conn.get(), &QVWConn::loginFailure, &loop, &QEventLoop::quit);
         QObject::connect(conn.get(), &QVWConn::commandFailure, &loop, &QEventLoop::quit);
+        if (residentMb)
+            residentMb->first = statusMb("VmRSS:");
         timer.start();
         conn->login(user, password, true);
         loop.exec();
+        if (residentMb)
+            residentMb->second = statusMb("VmRSS:");
         return synced;
     }
 
     static double peakRssMb() {
-        QFile status(QStringLiteral("/proc/self/status"));
-        if (status.open(QIODevice::ReadOnly)) {
-            for (const QByteArray &line : status.readAll().split('\n')) {
-                if (line.startsWith("VmHWM:"))
-                    return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-            }
-        }
+        if (const double peak = statusMb("VmHWM:"); peak > 0)
+            return peak;
         struct rusage usage {};
         getrusage(RUSAGE_SELF, &usage);
         return usage.ru_maxrss / 1024.0;
+    }
+
+    // A figure of /proc/self/status in MB; 0 when there is none.
+    static double statusMb(const char *field) {
+        QFile status(QStringLiteral("/proc/self/status"));
+        if (status.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : status.readAll().split('\n')) {
+                if (line.startsWith(field))
+                    return line.mid(qstrlen(field)).trimmed().split(' ').first().toDouble() /
+                           1024.0;
+            }
+        }
+        return 0;
     }
 
 private:

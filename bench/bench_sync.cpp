@@ -200,11 +200,12 @@ int main(int argc, char *argv[]) {
     // 1. The client: post to syncCategorieOK(), and the process's peak RSS.
     double seconds = 0;
     double peakMb = 0;
+    std::pair<double, double> residentMb;
     QByteArray loginBody;
     {
         TestHome home;
         const bool synced =
-            BenchService::signIn(service.url(), kUser, kPassword, &seconds, &peakMb);
+            BenchService::signIn(service.url(), kUser, kPassword, &seconds, &peakMb, &residentMb);
         if (!synced)
             die(QStringLiteral("the login did not synchronise the mirror"));
         if (count("files") != QStringLiteral("100000") ||
@@ -260,7 +261,9 @@ int main(int argc, char *argv[]) {
 
     std::printf("sync: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", seconds, sqliteSeconds,
                 seconds / sqliteSeconds);
-    std::printf("sync-peak-rss: %.0f MB (limit: 1536 MB, ratio %.2f)\n", peakMb, peakMb / 1536.0);
+    std::printf("sync-peak-rss: %.0f MB (limit: 400 MB, ratio %.2f)\n", peakMb, peakMb / 400.0);
+    std::printf("sync-rss-after: %.0f MB (before the login: %.0f MB, %.0f MB more)\n",
+                residentMb.second, residentMb.first, residentMb.second - residentMb.first);
     std::printf("sync-envelope: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", parseSeconds,
                 sqliteSeconds, parseSeconds / sqliteSeconds);
     std::printf("sync-write: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", insertSeconds, sqliteSeconds,

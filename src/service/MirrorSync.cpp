@@ -3,6 +3,7 @@
 #include "service/DomWalk.h"
 #include "storage/SearchIndex.h"
 
+#include <QBuffer>
 #include <QDebug>
 #include <QLocale>
 #include <QSqlError>
@@ -223,7 +224,11 @@ bool writeElement(RowWriter &writer, const QDomElement &body) {
 bool writeReply(RowWriter &writer, const QByteArray &reply) {
     if (!writer.begin())
         return false;
-    QXmlStreamReader xml(reply);
+    // Through a device the reply is decoded a piece at a time, never whole.
+    QBuffer device;
+    device.setData(reply);
+    device.open(QIODevice::ReadOnly);
+    QXmlStreamReader xml(&device);
     xml.setNamespaceProcessing(false);
     int depth = -1; // inside body when >= 0
     while (!xml.atEnd()) {

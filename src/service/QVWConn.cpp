@@ -1,5 +1,6 @@
 #include "QVWConn.h"
 
+#include "platform/FreeMemory.h"
 #include "service/ClientInfo.h"
 #include "service/DomWalk.h"
 #include "service/Inactivity.h"
@@ -66,12 +67,44 @@ void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow) {
         Qt::QueuedConnection);
 }
 
+// What a reply has delivered so far, taken as it arrives: the network stack
+// then never holds a large reply whole beside the copy read out at the end.
+class ArrivedBytes : public QObject {
+public:
+    explicit ArrivedBytes(QNetworkReply *reply)
+        : QObject(reply) {
+        setObjectName(QLatin1String(kName));
+        connect(reply, &QIODevice::readyRead, this, [this, reply] {
+            // Room for all of it at once, instead of copies as it grows; a
+            // declared length is believed only so far.
+            if (bytes.isEmpty())
+                bytes.reserve(qBound<qint64>(
+                    0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(),
+                    kMostReserved));
+            bytes += reply->readAll();
+        });
+    }
+    // Everything the reply has delivered.
+    static QByteArray take(QNetworkReply *reply) {
+        auto *arrived = static_cast<ArrivedBytes *>(
+            reply->findChild<QObject *>(QLatin1String(kName), Qt::FindDirectChildrenOnly));
+        QByteArray all = arrived ? std::exchange(arrived->bytes, QByteArray()) : QByteArray();
+        all += reply->readAll();
+        return all;
+    }
+
+private:
+    static constexpr char kName[] = "quilloraArrivedBytes";
+    static constexpr qint64 kMostReserved = qint64(1) << 29;
+    QByteArray bytes;
+};
+
 } // namespace
 
 // One parsed service reply.
 struct QVWConn::Answer {
     explicit Answer(QNetworkReply *reply)
-        : bytes(reply->readAll()) {
+        : bytes(ArrivedBytes::take(reply)) {
         // Parsed from the bytes as they came: the service writes UTF-8. The
         // tree leaves out the documents and values; the mirror reads them
         // from `bytes`.
@@ -133,7 +166,12 @@ QNetworkReply *QVWConn::createRequest(Operation op, const QNetworkRequest &reque
                                       QIODevice *outgoingData) {
     QNetworkRequest timed(request);
     timed.setTransferTimeout(Inactivity::timeoutMs());
-    return QNetworkAccessManager::createRequest(op, timed, outgoingData);
+    QNetworkReply *reply = QNetworkAccessManager::createRequest(op, timed, outgoingData);
+    // A file's receivers read it themselves; every other reply is taken as it
+    // arrives.
+    if (!m_downloadMode)
+        new ArrivedBytes(reply);
+    return reply;
 }
 
 QNetworkRequest &QVWConn::request() {
@@ -390,6 +428,7 @@ void QVWConn::releaseSyncReply() {
     // stay in memory until the next one.
     m_syncBody = QDomElement();
     m_syncReply = QByteArray();
+    Platform::releaseFreeMemory();
 }
 
 void QVWConn::classifyError(const Answer &answer) {

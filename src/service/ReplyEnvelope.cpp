@@ -2,9 +2,10 @@
 
 #include "service/ReplyLimits.h"
 
+#include <QBuffer>
 #include <QString>
-#include <QStringDecoder>
 #include <QXmlStreamReader>
+#include <QXmlStreamWriter>
 
 namespace {
 
@@ -20,22 +21,21 @@ bool isUtf8(QStringView encoding) {
 
 QByteArray ReplyEnvelope::strip(const QByteArray &reply, bool *overLimits) {
     *overLimits = false;
-    // Offsets are counted in characters of the decoded text.
-    QStringDecoder decoder(QStringConverter::Utf8);
-    const QString text = decoder(reply);
-    if (decoder.hasError())
-        return QByteArray();
-    QXmlStreamReader xml(text);
+    // Read through a device, the reply is decoded a piece at a time and never
+    // held whole as text; the small envelope is written anew.
+    QBuffer device;
+    device.setData(reply);
+    device.open(QIODevice::ReadOnly);
+    QXmlStreamReader xml(&device);
     xml.setNamespaceProcessing(false);
-    QString envelope;
-    qint64 copied = 0; // text before this offset is in the envelope or left out
-    qint64 cutFrom = 0;
+    QByteArray envelope;
+    QXmlStreamWriter out(&envelope);
+    bool cut = false;   // some element was left out
     int cutDepth = 0;   // > 0 inside a left-out element
     int bodyDepth = -1; // >= 0 inside the first body
     bool bodySeen = false;
     ReplyLimits limits;
     while (!xml.atEnd()) {
-        const qint64 tokenStart = xml.characterOffset();
         const QXmlStreamReader::TokenType token = xml.readNext();
         if (!limits.accept(xml)) {
             *overLimits = true;
@@ -54,21 +54,29 @@ QByteArray ReplyEnvelope::strip(const QByteArray &reply, bool *overLimits) {
                 if (!isData(xml.qualifiedName()))
                     return QByteArray();
                 ++cutDepth;
-            } else if (bodyDepth >= 0) {
+                break;
+            }
+            if (bodyDepth >= 0) {
                 ++bodyDepth;
                 if (isData(xml.qualifiedName())) {
-                    cutFrom = tokenStart;
                     cutDepth = 1;
+                    cut = true;
+                    break;
                 }
             } else if (!bodySeen && xml.qualifiedName() == QLatin1String("body")) {
                 bodySeen = true;
                 bodyDepth = 0;
             }
+            out.writeStartElement(xml.qualifiedName().toString());
+            for (const QXmlStreamAttribute &attribute : xml.attributes())
+                out.writeAttribute(attribute.qualifiedName().toString(),
+                                   attribute.value().toString());
             break;
         case QXmlStreamReader::EndElement:
-            if (cutDepth > 0 && --cutDepth == 0) {
-                envelope += QStringView(text).mid(copied, cutFrom - copied);
-                copied = xml.characterOffset();
+            if (cutDepth > 0) {
+                --cutDepth;
+            } else {
+                out.writeEndElement();
             }
             if (cutDepth == 0 && bodyDepth >= 0)
                 --bodyDepth;
@@ -76,13 +84,23 @@ QByteArray ReplyEnvelope::strip(const QByteArray &reply, bool *overLimits) {
         case QXmlStreamReader::Characters:
             if (cutDepth > 0 && !xml.isWhitespace())
                 return QByteArray();
+            if (cutDepth == 0)
+                out.writeCharacters(xml.text().toString());
+            break;
+        case QXmlStreamReader::Comment:
+            if (cutDepth == 0)
+                out.writeComment(xml.text().toString());
+            break;
+        case QXmlStreamReader::ProcessingInstruction:
+            if (cutDepth == 0)
+                out.writeProcessingInstruction(xml.processingInstructionTarget().toString(),
+                                               xml.processingInstructionData().toString());
             break;
         default:
             break;
         }
     }
-    if (xml.hasError() || copied == 0)
+    if (xml.hasError() || !cut)
         return QByteArray();
-    envelope += QStringView(text).mid(copied);
-    return envelope.toUtf8();
+    return envelope;
 }

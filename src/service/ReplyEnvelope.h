@@ -8,7 +8,9 @@
 // tree handed to the receivers of a reply of a large account stays small.
 namespace ReplyEnvelope {
 
-// The reply without those elements; a null array when it has none, or when
+// The reply without those elements, written anew as UTF-8 (the same tree
+// with its other elements, texts, comments and instructions); a null array
+// when it has none, or when
 // it is not a plain well-formed UTF-8 document whose left-out elements hold
 // nothing but each other (such a reply is then parsed whole, as it is), or
 // when it goes beyond ReplyLimits (then `overLimits` is set).

@@ -1,5 +1,6 @@
 #include "ReplyLimits.h"
 
+#include <QBuffer>
 #include <QXmlStreamReader>
 
 bool ReplyLimits::accept(const QXmlStreamReader &xml) {
@@ -32,7 +33,11 @@ bool ReplyLimits::accept(const QXmlStreamReader &xml) {
 }
 
 bool ReplyLimits::withinLimits(const QByteArray &reply) {
-    QXmlStreamReader xml(reply);
+    // Decoded a piece at a time, never held whole as text.
+    QBuffer device;
+    device.setData(reply);
+    device.open(QIODevice::ReadOnly);
+    QXmlStreamReader xml(&device);
     xml.setNamespaceProcessing(false);
     ReplyLimits limits;
     while (!xml.atEnd()) {
