@@ -34,6 +34,7 @@ int main(int argc, char *argv[]) {
         database.open();
         auto *list = new ListFileDelegate;
         QSqlQuery query(database.db);
+        query.setForwardOnly(true);
         if (!FileListQuery::exec(query, statement))
             die(query.lastError().text());
         list->setQuery(std::move(query));

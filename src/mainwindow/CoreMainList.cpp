@@ -35,6 +35,7 @@ void CoreMain::loadFileList() {
     delete fileModel;
     fileModel = new ListFileDelegate;
     QSqlQuery query(database.db);
+    query.setForwardOnly(true); // read once into the model, never kept twice
     FileListQuery::exec(query, FileListQuery::fullLoad(idBuckets, pathFilter));
     fileModel->setQuery(std::move(query));
     ui->tbwFile->horizontalHeader()->show();
