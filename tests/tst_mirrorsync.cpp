@@ -3,6 +3,7 @@
 #include "TestHome.h"
 #include "TestMain.h"
 #include "service/MirrorSync.h"
+#include "service/ReplyEnvelope.h"
 
 #include <QDomDocument>
 #include <QtTest>
@@ -48,10 +49,14 @@ private slots:
     void codeSyncIsAPlainDecimal_data() {
         QTest::addColumn<QString>("stamps");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("none") << "" << "0.0";
-        QTest::newRow("whole") << "100000" << "100000.0";
-        QTest::newRow("milliseconds") << "1715000000.123" << "1715000000.123";
-        QTest::newRow("newest") << "10 12.5 3" << "12.5";
+        QTest::newRow("none") << ""
+                              << "0.0";
+        QTest::newRow("whole") << "100000"
+                               << "100000.0";
+        QTest::newRow("milliseconds") << "1715000000.123"
+                                      << "1715000000.123";
+        QTest::newRow("newest") << "10 12.5 3"
+                                << "12.5";
     }
     void codeSyncIsAPlainDecimal() {
         QFETCH(QString, stamps);
@@ -59,7 +64,8 @@ private slots:
         QString xml = R"(<file hash="o" token="T" username="luigi" tsupdate="9e9"/>
                          <file hash="u" token="" username="anna" tsupdate="9e9"/>)";
         for (const QString &stamp : stamps.split(' ', Qt::SkipEmptyParts))
-            xml += QString(R"(<file hash="%1" token="T" username="anna" tsupdate="%1"/>)").arg(stamp);
+            xml +=
+                QString(R"(<file hash="%1" token="T" username="anna" tsupdate="%1"/>)").arg(stamp);
         QVERIFY(MirrorSync().applyReply(serviceReply("5", xml)));
         QTEST(MirrorSync().codeSync("anna"), "expected");
     }
@@ -84,6 +90,21 @@ private slots:
         verifyIndexInStep();
     }
 
+    // The envelope is the reply's own tree without its documents and values, texts, sections,
+    // comments and declaration as they were.
+    void envelopeIsTheTreeWithoutTheData() {
+        const QByteArray whole =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r><!-- c --><statusnumber>5</statusnumber>"
+            "<body a=\"&#13;&#10;\"><x>1&#13;\n2<![CDATA[<3]]>&amp;</x><file "
+            "hash=\"h\"><metadatoValue/></file><?pi d?></body></r>";
+        QDomDocument full, stripped;
+        bool overLimits = true;
+        QVERIFY(full.setContent(whole) &&
+                stripped.setContent(ReplyEnvelope::strip(whole, &overLimits)) && !overLimits);
+        QDomElement body = full.documentElement().firstChildElement("body");
+        body.removeChild(body.firstChildElement("file"));
+        QCOMPARE(stripped.toString(), full.toString());
+    }
     // A reply read as it is parsed must leave exactly the mirror its document tree leaves.
     void streamedReplyWritesWhatItsTreeWrites_data() {
         QTest::addColumn<QByteArray>("data");

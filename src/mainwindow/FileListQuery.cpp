@@ -188,9 +188,11 @@ FileListQuery::Rows FileListQuery::read(QSqlQuery &query,
 }
 
 void FileListQuery::sortNewestFirst(Rows &rows) {
-    // The column holds the time as an SQLite date-time, ordered as text.
-    std::stable_sort(rows.begin(), rows.end(), [](const QVariantList &a, const QVariantList &b) {
-        return a.at(DateColumn).toString() > b.at(DateColumn).toString();
+    // The column holds the time as an SQLite date-time, ordered as text; ties
+    // by fingerprint, so that rows found in another order come out the same.
+    std::sort(rows.begin(), rows.end(), [](const QVariantList &a, const QVariantList &b) {
+        const int date = a.at(DateColumn).toString().compare(b.at(DateColumn).toString());
+        return date != 0 ? date > 0 : a.at(0).toString() < b.at(0).toString();
     });
 }
 

@@ -71,7 +71,7 @@ public:
     // Every row of an executed list statement; fewer when `stop`, asked now and
     // then with the rows so far, says so.
     static Rows read(QSqlQuery &query, const std::function<bool(const Rows &)> &stop = {});
-    // As a NewestFirst statement would have given them.
+    // As a NewestFirst statement would have given them, ties in one order.
     static void sortNewestFirst(Rows &rows);
 
 private:

@@ -76,11 +76,11 @@ public:
         setObjectName(QLatin1String(kName));
         connect(reply, &QIODevice::readyRead, this, [this, reply] {
             // Room for all of it at once, instead of copies as it grows; a
-            // declared length is believed only so far.
+            // declared length is believed only as far as a command may go.
             if (bytes.isEmpty())
                 bytes.reserve(qBound<qint64>(
                     0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(),
-                    kMostReserved));
+                    ReplyLimits::kMaxCommandBytes));
             bytes += reply->readAll();
         });
     }
@@ -95,7 +95,6 @@ public:
 
 private:
     static constexpr char kName[] = "quilloraArrivedBytes";
-    static constexpr qint64 kMostReserved = qint64(1) << 29;
     QByteArray bytes;
 };
 

@@ -17,6 +17,22 @@ bool isUtf8(QStringView encoding) {
     return encoding.isEmpty() || encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0;
 }
 
+// A text as the tree had it: a carriage return written as such would be read
+// back as a line feed, and a CDATA section stays one.
+void writeText(QXmlStreamWriter &out, const QXmlStreamReader &xml) {
+    if (xml.isCDATA()) {
+        out.writeCDATA(xml.text().toString());
+        return;
+    }
+    const QList<QStringView> lines = xml.text().split(QLatin1Char('\r'));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0)
+            out.writeEntityReference(QStringLiteral("#13"));
+        if (!lines.at(i).isEmpty())
+            out.writeCharacters(lines.at(i).toString());
+    }
+}
+
 } // namespace
 
 QByteArray ReplyEnvelope::strip(const QByteArray &reply, bool *overLimits) {
@@ -45,6 +61,8 @@ QByteArray ReplyEnvelope::strip(const QByteArray &reply, bool *overLimits) {
         case QXmlStreamReader::StartDocument:
             if (!isUtf8(xml.documentEncoding()))
                 return QByteArray();
+            if (!xml.documentVersion().isEmpty())
+                out.writeStartDocument(xml.documentVersion().toString());
             break;
         case QXmlStreamReader::DTD:
         case QXmlStreamReader::EntityReference:
@@ -85,7 +103,7 @@ QByteArray ReplyEnvelope::strip(const QByteArray &reply, bool *overLimits) {
             if (cutDepth > 0 && !xml.isWhitespace())
                 return QByteArray();
             if (cutDepth == 0)
-                out.writeCharacters(xml.text().toString());
+                writeText(out, xml);
             break;
         case QXmlStreamReader::Comment:
             if (cutDepth == 0)

@@ -149,6 +149,8 @@ bool Database::open() {
         // The search reads on a connection of its own while this one writes:
         // neither may make the other wait or fail.
         QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+        // The log of a large synchronisation is not kept at its size for ever.
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA journal_size_limit = 8388608"));
     }
     checkVersion();
     SearchIndex::ensure(db);
