@@ -19,6 +19,7 @@
 #include <QTextStream>
 #include <QUrl>
 
+#include <new>
 #include <utility>
 
 namespace {
@@ -75,12 +76,17 @@ public:
         : QObject(reply) {
         setObjectName(QLatin1String(kName));
         connect(reply, &QIODevice::readyRead, this, [this, reply] {
-            // Room for all of it at once, instead of copies as it grows; a
-            // declared length is believed only as far as a command may go.
-            if (bytes.isEmpty())
-                bytes.reserve(qBound<qint64>(
-                    0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(),
-                    ReplyLimits::kMaxCommandBytes));
+            // Room for all of it at once, instead of copies as it grows. A
+            // declared length is believed only so far, and room the system
+            // will not give is simply not taken in advance.
+            if (bytes.isEmpty()) {
+                try {
+                    bytes.reserve(qBound<qint64>(
+                        0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(),
+                        kMostReserved));
+                } catch (const std::bad_alloc &) {
+                }
+            }
             bytes += reply->readAll();
         });
     }
@@ -95,6 +101,7 @@ public:
 
 private:
     static constexpr char kName[] = "quilloraArrivedBytes";
+    static constexpr qint64 kMostReserved = qint64(1) << 30;
     QByteArray bytes;
 };
 
