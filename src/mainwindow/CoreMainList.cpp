@@ -103,7 +103,7 @@ void CoreMain::showFoundRows(const QString &text, const FileListQuery::Rows &row
     ui->hwBottoniera->hide();
     ui->tbwMetadati->hide();
     int row = 0;
-    for (int r = 0; !kept.isEmpty() && r < int(rows.size()); ++r)
+    for (int r = 0; !kept.isEmpty() && r < int(rows.size()) && row == 0; ++r)
         if (rows.at(r).value(HashColumn).toString() == kept)
             row = r;
     ui->tbwFile->selectRow(row);

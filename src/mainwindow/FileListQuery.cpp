@@ -102,10 +102,7 @@ FileListQuery::Statement FileListQuery::search(const QString &text, const QStrin
 
 FileListQuery::Statement FileListQuery::indexedSearch(QSqlDatabase db, const QString &text,
                                                       const QString &idBuckets,
-                                                      const QString &pathFilter, Order order,
-                                                      qint64 *candidates) {
-    if (candidates)
-        *candidates = -1;
+                                                      const QString &pathFilter, Order order) {
     const QStringList list = words(text);
     if (list.isEmpty() || !SearchIndex::isReady(db))
         return search(text, idBuckets, pathFilter, order);
@@ -126,8 +123,6 @@ FileListQuery::Statement FileListQuery::indexedSearch(QSqlDatabase db, const QSt
     }
     if (chosen < 0)
         return search(text, idBuckets, pathFilter, order);
-    if (candidates)
-        *candidates = fewest;
 
     const QString date = dateExpression();
     const QString match = SearchIndex::matchExpression(list.at(chosen));
@@ -170,14 +165,10 @@ FileListQuery::Statement FileListQuery::details(const QString &hash) {
     return {sql, {hash, hash, hash, hash, hash, hash}};
 }
 
-FileListQuery::Rows FileListQuery::read(QSqlQuery &query,
-                                        const std::function<bool(const Rows &)> &stop) {
+FileListQuery::Rows FileListQuery::read(QSqlQuery &query) {
     Rows rows;
     const int columns = query.record().count();
     while (query.next()) {
-        // Asked now and then: a step costs little, a check of a flag less still.
-        if ((rows.size() & 63) == 0 && stop && stop(rows))
-            return rows;
         QVariantList row;
         row.reserve(columns);
         for (int c = 0; c < columns; ++c)

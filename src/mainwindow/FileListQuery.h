@@ -4,8 +4,6 @@
 #include <QString>
 #include <QVariantList>
 
-#include <functional>
-
 class QSqlQuery;
 
 // The statements of the document page: the full list, the word-by-word
@@ -47,11 +45,8 @@ public:
     // search view would. Falls back to search() when no word can use the
     // index (all shorter than three characters between wildcards) or the
     // index is missing.
-    // `candidates`, when given, is set to the chosen word's estimate of them,
-    // or -1 when there was no need to count.
     static Statement indexedSearch(QSqlDatabase db, const QString &text, const QString &idBuckets,
-                                   const QString &pathFilter, Order order = Order::NewestFirst,
-                                   qint64 *candidates = nullptr);
+                                   const QString &pathFilter, Order order = Order::NewestFirst);
 
     // Up to `limit` rows of the search, in the mirror's order: each document
     // of the profile checked word by word as indexedSearch() does, without
@@ -68,9 +63,8 @@ public:
     // The non-empty words of a search text.
     static QStringList words(const QString &text);
 
-    // Every row of an executed list statement; fewer when `stop`, asked now and
-    // then with the rows so far, says so.
-    static Rows read(QSqlQuery &query, const std::function<bool(const Rows &)> &stop = {});
+    // Every row of an executed list statement (those before it stopped, if it did).
+    static Rows read(QSqlQuery &query);
     // As a NewestFirst statement would have given them, ties in one order.
     static void sortNewestFirst(Rows &rows);
 

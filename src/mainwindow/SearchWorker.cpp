@@ -75,9 +75,9 @@ bool SearchWorker::open(const QString &file) {
 bool SearchWorker::collect(const FileListQuery::Statement &statement, FileListQuery::Rows *rows) {
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     query.setForwardOnly(true);
-    const auto stop = [this](const FileListQuery::Rows &) { return shouldStop(); };
+    // The progress handler ends the statement when it is to stop.
     if (FileListQuery::exec(query, statement))
-        *rows = FileListQuery::read(query, stop);
+        *rows = FileListQuery::read(query);
     if (superseded())
         return false;
     if (query.lastError().isValid() && !shouldStop())

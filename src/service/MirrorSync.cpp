@@ -1,9 +1,9 @@
 #include "MirrorSync.h"
 
 #include "service/DomWalk.h"
+#include "service/ReplyReader.h"
 #include "storage/SearchIndex.h"
 
-#include <QBuffer>
 #include <QDebug>
 #include <QLocale>
 #include <QSqlError>
@@ -224,12 +224,8 @@ bool writeElement(RowWriter &writer, const QDomElement &body) {
 bool writeReply(RowWriter &writer, const QByteArray &reply) {
     if (!writer.begin())
         return false;
-    // Through a device the reply is decoded a piece at a time, never whole.
-    QBuffer device;
-    device.setData(reply);
-    device.open(QIODevice::ReadOnly);
-    QXmlStreamReader xml(&device);
-    xml.setNamespaceProcessing(false);
+    ReplyReader reader(reply);
+    QXmlStreamReader &xml = reader.xml;
     int depth = -1; // inside body when >= 0
     while (!xml.atEnd()) {
         const QXmlStreamReader::TokenType token = xml.readNext();

@@ -1,8 +1,8 @@
 #include "ReplyEnvelope.h"
 
 #include "service/ReplyLimits.h"
+#include "service/ReplyReader.h"
 
-#include <QBuffer>
 #include <QString>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -37,13 +37,9 @@ void writeText(QXmlStreamWriter &out, const QXmlStreamReader &xml) {
 
 QByteArray ReplyEnvelope::strip(const QByteArray &reply, bool *overLimits) {
     *overLimits = false;
-    // Read through a device, the reply is decoded a piece at a time and never
-    // held whole as text; the small envelope is written anew.
-    QBuffer device;
-    device.setData(reply);
-    device.open(QIODevice::ReadOnly);
-    QXmlStreamReader xml(&device);
-    xml.setNamespaceProcessing(false);
+    // The small envelope is written anew, never cut from the reply as text.
+    ReplyReader reader(reply);
+    QXmlStreamReader &xml = reader.xml;
     QByteArray envelope;
     QXmlStreamWriter out(&envelope);
     bool cut = false;   // some element was left out

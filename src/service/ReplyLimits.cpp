@@ -1,6 +1,7 @@
 #include "ReplyLimits.h"
 
-#include <QBuffer>
+#include "service/ReplyReader.h"
+
 #include <QXmlStreamReader>
 
 bool ReplyLimits::accept(const QXmlStreamReader &xml) {
@@ -33,12 +34,8 @@ bool ReplyLimits::accept(const QXmlStreamReader &xml) {
 }
 
 bool ReplyLimits::withinLimits(const QByteArray &reply) {
-    // Decoded a piece at a time, never held whole as text.
-    QBuffer device;
-    device.setData(reply);
-    device.open(QIODevice::ReadOnly);
-    QXmlStreamReader xml(&device);
-    xml.setNamespaceProcessing(false);
+    ReplyReader reader(reply);
+    QXmlStreamReader &xml = reader.xml;
     ReplyLimits limits;
     while (!xml.atEnd()) {
         xml.readNext();

@@ -121,18 +121,23 @@ void makeDatabaseFile(const QString &file) {
     }
 }
 
+QString fileIn(const QString &dir) {
+    return dir + QDir::separator() + QStringLiteral("quilloralite.db");
+}
+
 } // namespace
 
 Database::Database(QObject *parent)
     : QObject(parent) {}
 
 QString Database::filePath() {
-    return dataDirectory() + QDir::separator() + QStringLiteral("quilloralite.db");
+    return fileIn(dataDirectory());
 }
 
 bool Database::open() {
-    makeDataDirectory(dataDirectory());
-    const QString file = filePath();
+    const QString dir = dataDirectory();
+    makeDataDirectory(dir);
+    const QString file = fileIn(dir);
     makeDatabaseFile(file);
 
     const QString name = QLatin1String(connectionName);
