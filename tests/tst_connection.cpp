@@ -19,6 +19,7 @@
 
 namespace {
 
+const QString kSynced = "commandSuccessful|body/statusdescription|5@3";
 const QString kExpired = "Sessione scaduta o non valida: effettuare di nuovo l'accesso";
 const QString kHostile = "La risposta del servizio non è valida (troppo grande, troppo annidata o "
                          "con valori troppo lunghi): riprovare più tardi";
@@ -256,10 +257,8 @@ private slots:
     void expiryMidCommandLogsInAndResends_data() {
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("last");
-        QTest::newRow("command") << "history"
-                                 << "commandSuccessful|body/statusdescription|29@3";
-        QTest::newRow("download") << "ripristina"
-                                  << "downloadFinish|0|%1@3";
+        QTest::newRow("command") << "history" << "commandSuccessful|body/statusdescription|29@3";
+        QTest::newRow("download") << "ripristina" << "downloadFinish|0|%1@3";
     }
     void expiryMidCommandLogsInAndResends() {
         QFETCH(QString, action);
@@ -313,7 +312,7 @@ private slots:
         service().expireSessionsNow();
         conn.syncFolder();
         QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 10 + 5, kTimeout);
-        QCOMPARE(rec.events.last(), "commandSuccessful|body/statusdescription|5@3");
+        QCOMPARE(rec.events.last(), kSynced);
         QCOMPARE(requests("login").size(), 5);
 
         service().scriptReply(403, "vietato", "syncfolder", "text/plain");
@@ -322,7 +321,7 @@ private slots:
         service().expireSessionsNow(); // a failure ends its command, not the next one's renewal
         conn.syncFolder();
         QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 16 + 5, kTimeout);
-        QCOMPARE(rec.events.last(), "commandSuccessful|body/statusdescription|5@3");
+        QCOMPARE(rec.events.last(), kSynced);
         QCOMPARE(requests("login").size(), 6);
     }
 
@@ -331,12 +330,10 @@ private slots:
     void supersededRequestIsSilent_data() {
         QTest::addColumn<QString>("by");
         QTest::addColumn<QStringList>("events");
+        const QString synced = "syncCategorieOK||@3";
         QTest::newRow("login") << "login"
-                               << QStringList{"syncCategorieOK||@3", "loginSuccessful|body|@3",
-                                              "retry||@3"};
-        QTest::newRow("command") << "syncfolder"
-                                 << QStringList{"syncCategorieOK||@3",
-                                                "commandSuccessful|body/statusdescription|5@3"};
+                               << QStringList{synced, "loginSuccessful|body|@3", "retry||@3"};
+        QTest::newRow("command") << "syncfolder" << QStringList{synced, kSynced};
         QTest::newRow("logout") << "logout" << QStringList();
     }
     void supersededRequestIsSilent() {

@@ -128,8 +128,7 @@ private slots:
         QProcess *first = nullptr;
         auto startServing = [&] { // and acknowledging what another process sends
             first = launchProduct();
-            // Once it listens (or this process claims the marker); a loaded machine may miss
-            // the short read steps, so it is asked again.
+            // Once it listens (else this process takes the marker); asked again under load.
             return QTest::qWaitFor([&] { return serving(productName); }, Patience) &&
                    QTest::qWaitFor(
                        [] {

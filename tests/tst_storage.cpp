@@ -44,30 +44,21 @@ private slots:
             mirrorRows("SELECT key, value FROM settings ORDER BY key"),
             (QStringList{"url|" + (kept ? QString("x") : QUILLORA_DEFAULT_URL), "username|anna"}));
     }
-    // A nested open must not reopen (and so drop) the outer transaction; close commits it.
-    void nestedOpenKeepsOuterTransactionAndCloseCommits() {
+    // A nested open must not reopen (and so drop) the outer transaction, and close commits it,
+    // even while the search's own connection is in mid-statement; its log is the owner's only.
+    void connectionsNeitherDropNorHoldUpEachOthersWork() {
         const TestHome home;
         Database outer, inner;
-        QVERIFY(outer.open());
-        QVERIFY(outer.db.transaction());
+        QSqlDatabase reader = QSqlDatabase::addDatabase("QSQLITE", "reader");
+        reader.setDatabaseName(Database::filePath());
+        QSqlQuery scan(reader);
+        QVERIFY(outer.open() && reader.open() && scan.exec("SELECT key FROM settings") &&
+                scan.next() && outer.db.transaction());
         QVERIFY(QSqlQuery(outer.db).exec("INSERT INTO buckets (idbuckets) VALUES ('B1')"));
         QVERIFY(inner.open());
         QVERIFY(QSqlQuery(inner.db).exec("INSERT INTO buckets (idbuckets) VALUES ('B2')"));
         outer.close();
         QCOMPARE(mirrorRows("SELECT idbuckets FROM buckets ORDER BY 1"), (QStringList{"B1", "B2"}));
-    }
-    // The search reads on a connection of its own, even in mid-statement, while the mirror is
-    // written; the write-ahead log is the owner's only, like the mirror.
-    void writesNeverWaitForAReader() {
-        const TestHome home;
-        Database writer;
-        QSqlDatabase reader = QSqlDatabase::addDatabase("QSQLITE", "reader");
-        reader.setDatabaseName(Database::filePath());
-        QSqlQuery scan(reader);
-        QVERIFY(writer.open() && reader.open() && scan.exec("SELECT key FROM settings") &&
-                scan.next() && writer.db.transaction());
-        QVERIFY(QSqlQuery(writer.db).exec("INSERT INTO buckets (idbuckets) VALUES ('B1')"));
-        QVERIFY(writer.db.commit());
         QCOMPARE(modeOf(home.databaseFile() + "-wal"), 0600);
     }
     // Remembered passwords are kept in clear: owner only, even if loosened since.
