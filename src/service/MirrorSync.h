@@ -21,7 +21,8 @@ public:
     // it; a row that merely violates a key is skipped.
     bool apply(const QDomElement &body);
     // The same for the first `body` element of a whole reply, read as it is
-    // parsed, without a document tree of it.
+    // parsed, without a document tree of it; false too when the reply is not
+    // a well-formed one within the bounds.
     bool applyReply(const QByteArray &reply);
     // The newest update stamp of the user's preserved documents, "0.0" when
     // there is none.
@@ -30,7 +31,5 @@ public:
     bool clearOtherUserData(const QString &username);
 
 private:
-    template <typename Rows> bool write(Rows rows);
-
     Database m_database;
 };

@@ -7,6 +7,7 @@
 #include "service/ReplyEnvelope.h"
 #include "service/ReplyLimits.h"
 #include "service/ServiceStatus.h"
+#include "service/SyncStream.h"
 #include "service/XmlEscape.h"
 
 #include <QAuthenticator>
@@ -36,6 +37,9 @@ const QString kHostileReply =
     QStringLiteral("La risposta del servizio non è valida (troppo grande, troppo annidata o con "
                    "valori troppo lunghi): riprovare più tardi");
 
+const QString kUnreadableReply =
+    QStringLiteral("La risposta del servizio non è leggibile: riprovare più tardi");
+
 const QString kXmlContentType = QStringLiteral("text/xml;charset=UTF-8");
 
 // The first element named `name` below `root`, in document order.
@@ -55,6 +59,11 @@ bool transportError(QNetworkReply::NetworkError error) {
 
 void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow) {
     reply->setProperty(kSuperseded, true);
+    // Its rows are undone now: the next synchronisation must not wait for them.
+    if (SyncStream::drop(reply)) {
+        reply->deleteLater();
+        return;
+    }
     if (abortHow == Qt::DirectConnection) {
         reply->abort();
         return;
@@ -109,8 +118,26 @@ private:
 
 // One parsed service reply.
 struct QVWConn::Answer {
-    explicit Answer(QNetworkReply *reply)
-        : bytes(ArrivedBytes::take(reply)) {
+    // `success`: an answer whose status may report a synchronisation.
+    Answer(QNetworkReply *reply, bool success)
+        : stream(SyncStream::of(reply)) {
+        if (stream && stream->parser().state() == SyncParser::State::Reading) {
+            document.setContent(stream->parser().envelope());
+        } else {
+            bytes = stream ? stream->parser().takeBytes() : ArrivedBytes::take(reply);
+            stream = nullptr;
+            parse();
+        }
+        status = firstElement(document, QStringLiteral("statusnumber")).text();
+        body = firstElement(document, QStringLiteral("body"));
+        // Rows of any other answer are undone before its receivers run: they
+        // may write to the mirror themselves.
+        if (stream && !(success && (status == STATUS_LOGIN_OK || status == STATUS_SYNC_FOLDER_OK))) {
+            SyncStream::drop(reply);
+            stream = nullptr;
+        }
+    }
+    void parse() {
         // Parsed from the bytes as they came: the service writes UTF-8. The
         // tree leaves out the documents and values; the mirror reads them
         // from `bytes`.
@@ -124,8 +151,6 @@ struct QVWConn::Answer {
         } else {
             document.setContent(envelope);
         }
-        status = firstElement(document, QStringLiteral("statusnumber")).text();
-        body = firstElement(document, QStringLiteral("body"));
     }
     QString description() const {
         return firstElement(body, QStringLiteral("statusdescription")).text();
@@ -137,7 +162,9 @@ struct QVWConn::Answer {
         return text;
     }
 
-    // The whole reply when `document` is its envelope only.
+    // The reply read as it came, its rows waiting for a commit; or else the
+    // whole reply when `document` is its envelope only.
+    SyncStream *stream = nullptr;
     QByteArray bytes;
     bool refused = false; // beyond ReplyLimits: not parsed
     QDomDocument document;
@@ -173,10 +200,21 @@ QNetworkReply *QVWConn::createRequest(Operation op, const QNetworkRequest &reque
     QNetworkRequest timed(request);
     timed.setTransferTimeout(Inactivity::timeoutMs());
     QNetworkReply *reply = QNetworkAccessManager::createRequest(op, timed, outgoingData);
-    // A file's receivers read it themselves; every other reply is taken as it
-    // arrives.
-    if (!m_downloadMode)
+    // A file's receivers read it themselves; a login's or synchronisation's
+    // reply is written to the mirror as it arrives; every other reply is
+    // taken as it arrives.
+    if (m_streamNext) {
+        m_streamNext = false;
+        new SyncStream(reply, std::exchange(m_streamUser, QString()),
+                       [this](QNetworkReply *done) {
+                           if (m_silenced)
+                               done->deleteLater();
+                           else
+                               onParseRequest(done);
+                       });
+    } else if (!m_downloadMode) {
         new ArrivedBytes(reply);
+    }
     return reply;
 }
 
@@ -250,6 +288,8 @@ void QVWConn::login(const QString &username, const QString &password, bool force
     m_request.setHeader(QNetworkRequest::ContentTypeHeader, kXmlContentType);
     if (QNetworkReply *previous = std::exchange(m_loginReply, nullptr))
         supersede(previous, Qt::DirectConnection);
+    m_streamNext = true;
+    m_streamUser = username;
     m_loginReply = post(m_request, body.toUtf8());
 }
 
@@ -258,10 +298,10 @@ void QVWConn::logout() {
     m_credentials->password.clear();
     m_pendingUsername.clear();
     m_pendingPassword.clear();
-    m_syncBody = QDomElement();
-    m_syncReply.clear();
+    releaseSyncReply();
     endInFlight(Qt::DirectConnection);
     disconnect(this, nullptr, nullptr, nullptr);
+    m_silenced = true;
 }
 
 void QVWConn::setCredentials(const QString &username, const QString &password) {
@@ -276,10 +316,14 @@ void QVWConn::syncFolder() {
                              .arg(xmlEscaped(codeSync(m_credentials->username)));
     m_request.setHeader(QNetworkRequest::ContentTypeHeader, kXmlContentType);
     startCommand();
+    m_streamNext = true;
     m_currentReply = post(m_request, body.toUtf8());
 }
 
 bool QVWConn::clearOtherUserData(const QString &username) {
+    // A streamed login took them out in its own transaction.
+    if (!m_streamedUser.isEmpty() && m_streamedUser == username)
+        return false;
     return m_mirror.clearOtherUserData(username);
 }
 
@@ -293,6 +337,9 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
         reply->deleteLater();
         return;
     }
+    SyncStream *stream = SyncStream::of(reply);
+    if (stream && !stream->isDone())
+        return; // the stream calls again once it has read the rest
     // A login's answer is XML even while the connection waits for a file.
     bool download = m_downloadMode;
     if (reply == m_currentReply) {
@@ -316,13 +363,19 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
         emit downloadFinish(reply);
         return;
     }
-    if (reply->property(kOversized).toBool()) {
+    const SyncParser::State streamed =
+        stream ? stream->parser().state() : SyncParser::State::Reading;
+    if (reply->property(kOversized).toBool() || streamed == SyncParser::State::Refused) {
         endCommand();
         emit commandFailure(kHostileReply, STATUS_NETWORK_ERROR);
+    } else if ((stream && stream->abortedReply()) ||
+               (serviceAnswered && streamed == SyncParser::State::Malformed)) {
+        endCommand();
+        emit commandFailure(kUnreadableReply, STATUS_NETWORK_ERROR);
     } else if (!serviceAnswered) {
         endCommand();
         emit commandFailure(Inactivity::failureText(reply), STATUS_NETWORK_ERROR);
-    } else if (const Answer answer(reply); answer.refused) {
+    } else if (const Answer answer(reply, httpStatus == 200 && !download); answer.refused) {
         endCommand();
         emit commandFailure(kHostileReply, STATUS_NETWORK_ERROR);
     } else if (download) {
@@ -332,6 +385,7 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
     } else {
         classifyError(answer);
     }
+    SyncStream::drop(reply); // rows nobody committed are undone now
     reply->deleteLater();
 }
 
@@ -393,8 +447,18 @@ void QVWConn::endInFlight(Qt::ConnectionType abortHow) {
 }
 
 bool QVWConn::applySync(const QDomElement &body) {
-    const bool whole = !body.isNull() && body == m_syncBody;
-    if (!(whole ? m_mirror.applyReply(m_syncReply) : m_mirror.apply(body))) {
+    bool applied = false;
+    if (body.isNull() || body != m_syncBody) {
+        applied = m_mirror.apply(body);
+    } else if (SyncStream *stream = std::exchange(m_syncStream, nullptr)) {
+        applied = stream->parser().commit();
+        m_syncBody = QDomElement(); // its rows are in; none are left to apply again
+        if (applied)
+            m_streamedUser = m_syncUser;
+    } else {
+        applied = m_mirror.applyReply(m_syncReply);
+    }
+    if (!applied) {
         emit commandFailure(QStringLiteral("Impossibile aggiornare l'archivio locale"),
                             STATUS_NETWORK_ERROR);
         return false;
@@ -405,11 +469,13 @@ bool QVWConn::applySync(const QDomElement &body) {
 
 void QVWConn::classifyAnswer(const Answer &answer) {
     m_retryCount = 0;
-    if (!answer.bytes.isEmpty() &&
+    if ((answer.stream || !answer.bytes.isEmpty()) &&
         (answer.status == STATUS_LOGIN_OK || answer.status == STATUS_SYNC_FOLDER_OK)) {
-        // Whoever applies this body, now or later, applies the whole reply.
+        // Whoever applies this body applies the rows read with it.
         m_syncBody = answer.body;
+        m_syncStream = answer.stream;
         m_syncReply = answer.bytes;
+        m_syncUser = answer.status == STATUS_LOGIN_OK ? m_pendingUsername : QString();
     }
     if (answer.status == STATUS_LOGIN_OK) {
         m_credentials->username = m_pendingUsername;
@@ -433,7 +499,10 @@ void QVWConn::releaseSyncReply() {
     // Every receiver has applied it by now: a large account's reply must not
     // stay in memory until the next one.
     m_syncBody = QDomElement();
+    m_syncStream = nullptr;
     m_syncReply = QByteArray();
+    m_syncUser.clear();
+    m_streamedUser.clear();
     Platform::releaseFreeMemory();
 }
 

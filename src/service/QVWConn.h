@@ -15,6 +15,7 @@ class QHttpMultiPart;
 class QNetworkCookieJar;
 class QNetworkProxy;
 class QNetworkReply;
+class SyncStream;
 
 // The connection to the preservation service, one per window: posts XML
 // requests (and multipart uploads) to the service's single endpoint, classifies
@@ -110,10 +111,21 @@ private:
     bool m_downloadMode;
     QString m_pendingUsername, m_pendingPassword;
     int m_proxyAuthCount = 0;
+    // The next post is a login's or a synchronisation's: its reply is
+    // streamed into the mirror (for a login, as `m_streamUser`'s).
+    bool m_streamNext = false;
+    bool m_silenced = false; // by logout()
+    QString m_streamUser;
     // The body of the last login or synchronisation reply, whose tree lacks
-    // the documents and values, and the whole reply they are read from when
-    // that body is applied (the login dialog may apply it a second time), kept
-    // until the receivers of the reply's signals have returned.
+    // the documents and values, and what they are written from when that body
+    // is applied: the stream holding them, uncommitted, or else the whole
+    // reply (the login dialog may apply that a second time). Kept until the
+    // receivers of the reply's signals have returned.
     QDomElement m_syncBody;
+    SyncStream *m_syncStream = nullptr;
     QByteArray m_syncReply;
+    QString m_syncUser;
+    // The user whose streamed login has just been written, other users' rows
+    // already taken out.
+    QString m_streamedUser;
 };

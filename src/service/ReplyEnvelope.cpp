@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QXmlStreamReader>
-#include <QXmlStreamWriter>
 
 namespace {
 
@@ -35,86 +34,84 @@ void writeText(QXmlStreamWriter &out, const QXmlStreamReader &xml) {
 
 } // namespace
 
+ReplyEnvelope::ReplyEnvelope()
+    : m_out(&m_text) {}
+
+bool ReplyEnvelope::take(const QXmlStreamReader &xml) {
+    switch (xml.tokenType()) {
+    case QXmlStreamReader::StartDocument:
+        if (!isUtf8(xml.documentEncoding()))
+            return false;
+        if (!xml.documentVersion().isEmpty())
+            m_out.writeStartDocument(xml.documentVersion().toString());
+        return true;
+    case QXmlStreamReader::DTD:
+    case QXmlStreamReader::EntityReference:
+        return false;
+    case QXmlStreamReader::StartElement:
+        if (m_cutDepth > 0) {
+            ++m_cutDepth;
+            return isData(xml.qualifiedName());
+        }
+        if (m_bodyDepth >= 0) {
+            ++m_bodyDepth;
+            if (isData(xml.qualifiedName())) {
+                m_cutDepth = 1;
+                m_cut = true;
+                return true;
+            }
+        } else if (!m_bodySeen && xml.qualifiedName() == QLatin1String("body")) {
+            m_bodySeen = true;
+            m_bodyDepth = 0;
+        }
+        m_out.writeStartElement(xml.qualifiedName().toString());
+        for (const QXmlStreamAttribute &attribute : xml.attributes())
+            m_out.writeAttribute(attribute.qualifiedName().toString(),
+                                 attribute.value().toString());
+        return true;
+    case QXmlStreamReader::EndElement:
+        if (m_cutDepth > 0)
+            --m_cutDepth;
+        else
+            m_out.writeEndElement();
+        if (m_cutDepth == 0 && m_bodyDepth >= 0)
+            --m_bodyDepth;
+        return true;
+    case QXmlStreamReader::Characters:
+        if (m_cutDepth > 0)
+            return xml.isWhitespace();
+        writeText(m_out, xml);
+        return true;
+    case QXmlStreamReader::Comment:
+        if (m_cutDepth == 0)
+            m_out.writeComment(xml.text().toString());
+        return true;
+    case QXmlStreamReader::ProcessingInstruction:
+        if (m_cutDepth == 0)
+            m_out.writeProcessingInstruction(xml.processingInstructionTarget().toString(),
+                                             xml.processingInstructionData().toString());
+        return true;
+    default:
+        return true;
+    }
+}
+
 QByteArray ReplyEnvelope::strip(const QByteArray &reply, bool *overLimits) {
     *overLimits = false;
-    // The small envelope is written anew, never cut from the reply as text.
     ReplyReader reader(reply);
     QXmlStreamReader &xml = reader.xml;
-    QByteArray envelope;
-    QXmlStreamWriter out(&envelope);
-    bool cut = false;   // some element was left out
-    int cutDepth = 0;   // > 0 inside a left-out element
-    int bodyDepth = -1; // >= 0 inside the first body
-    bool bodySeen = false;
+    ReplyEnvelope envelope;
     ReplyLimits limits;
     while (!xml.atEnd()) {
-        const QXmlStreamReader::TokenType token = xml.readNext();
+        xml.readNext();
         if (!limits.accept(xml)) {
             *overLimits = true;
             return QByteArray();
         }
-        switch (token) {
-        case QXmlStreamReader::StartDocument:
-            if (!isUtf8(xml.documentEncoding()))
-                return QByteArray();
-            if (!xml.documentVersion().isEmpty())
-                out.writeStartDocument(xml.documentVersion().toString());
-            break;
-        case QXmlStreamReader::DTD:
-        case QXmlStreamReader::EntityReference:
+        if (!envelope.take(xml))
             return QByteArray();
-        case QXmlStreamReader::StartElement:
-            if (cutDepth > 0) {
-                if (!isData(xml.qualifiedName()))
-                    return QByteArray();
-                ++cutDepth;
-                break;
-            }
-            if (bodyDepth >= 0) {
-                ++bodyDepth;
-                if (isData(xml.qualifiedName())) {
-                    cutDepth = 1;
-                    cut = true;
-                    break;
-                }
-            } else if (!bodySeen && xml.qualifiedName() == QLatin1String("body")) {
-                bodySeen = true;
-                bodyDepth = 0;
-            }
-            out.writeStartElement(xml.qualifiedName().toString());
-            for (const QXmlStreamAttribute &attribute : xml.attributes())
-                out.writeAttribute(attribute.qualifiedName().toString(),
-                                   attribute.value().toString());
-            break;
-        case QXmlStreamReader::EndElement:
-            if (cutDepth > 0) {
-                --cutDepth;
-            } else {
-                out.writeEndElement();
-            }
-            if (cutDepth == 0 && bodyDepth >= 0)
-                --bodyDepth;
-            break;
-        case QXmlStreamReader::Characters:
-            if (cutDepth > 0 && !xml.isWhitespace())
-                return QByteArray();
-            if (cutDepth == 0)
-                writeText(out, xml);
-            break;
-        case QXmlStreamReader::Comment:
-            if (cutDepth == 0)
-                out.writeComment(xml.text().toString());
-            break;
-        case QXmlStreamReader::ProcessingInstruction:
-            if (cutDepth == 0)
-                out.writeProcessingInstruction(xml.processingInstructionTarget().toString(),
-                                               xml.processingInstructionData().toString());
-            break;
-        default:
-            break;
-        }
     }
-    if (xml.hasError() || !cut)
+    if (xml.hasError() || !envelope.isCut())
         return QByteArray();
-    return envelope;
+    return envelope.m_text;
 }

@@ -1,19 +1,42 @@
 #pragma once
 
 #include <QByteArray>
+#include <QXmlStreamWriter>
+
+class QXmlStreamReader;
 
 // The envelope of a service reply: the reply's text without the `file` and
 // `metadatoValue` elements of its first `body`. Only the mirror reads those,
-// and it reads them from the whole reply as it parses it, so the document
-// tree handed to the receivers of a reply of a large account stays small.
-namespace ReplyEnvelope {
+// as the reply is parsed, so the document tree handed to the receivers of a
+// reply of a large account stays small. It is written anew as UTF-8 (the same
+// tree with its other elements, texts, comments and instructions), one token
+// of the reader at a time.
+class ReplyEnvelope {
+public:
+    ReplyEnvelope();
+    ReplyEnvelope(const ReplyEnvelope &) = delete;
+    ReplyEnvelope &operator=(const ReplyEnvelope &) = delete;
 
-// The reply without those elements, written anew as UTF-8 (the same tree
-// with its other elements, texts, comments and instructions); a null array
-// when it has none, or when
-// it is not a plain well-formed UTF-8 document whose left-out elements hold
-// nothing but each other (such a reply is then parsed whole, as it is), or
-// when it goes beyond ReplyLimits (then `overLimits` is set).
-QByteArray strip(const QByteArray &reply, bool *overLimits);
+    // Takes the reader's current token. False when the reply cannot be cut
+    // this way: it is not a plain UTF-8 document (a type declaration, an entity
+    // reference, another encoding), or a left-out element holds anything but
+    // whitespace and other left-out elements.
+    bool take(const QXmlStreamReader &xml);
+    // Some element was left out.
+    bool isCut() const { return m_cut; }
+    const QByteArray &text() const { return m_text; }
 
-} // namespace ReplyEnvelope
+    // The whole reply cut at once; a null array when it has nothing to leave
+    // out, when it cannot be cut or is not well-formed (such a reply is then
+    // parsed whole, as it is), or when it goes beyond ReplyLimits (then
+    // `overLimits` is set).
+    static QByteArray strip(const QByteArray &reply, bool *overLimits);
+
+private:
+    QByteArray m_text;
+    QXmlStreamWriter m_out;
+    bool m_cut = false;   // some element was left out
+    int m_cutDepth = 0;   // > 0 inside a left-out element
+    int m_bodyDepth = -1; // >= 0 inside the first body
+    bool m_bodySeen = false;
+};
