@@ -15,6 +15,7 @@
 #include <QSslConfiguration>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -90,10 +91,12 @@ public:
     // syncCategorieOK()) and `peakMb` are taken at the signal itself: dropping
     // the reply afterwards is not part of the synchronisation.
     // `residentMb`, when given, is what the process held before the login and
-    // after the synchronisation.
+    // after the synchronisation; `blockedMs`, the longest stretch in between
+    // without the event loop turning.
     static bool signIn(const QString &url, const QString &user, const QString &password,
                        double *seconds, double *peakMb = nullptr,
-                       std::pair<double, double> *residentMb = nullptr) {
+                       std::pair<double, double> *residentMb = nullptr,
+                       double *blockedMs = nullptr) {
         Setting().setValue(QStringLiteral("url"), url);
         auto jar = std::make_unique<QNetworkCookieJar>();
         auto conn = std::make_unique<QVWConn>(jar.get(), false);
@@ -111,9 +114,20 @@ public:
         QObject::connect(conn.get(), &QVWConn::commandFailure, &loop, &QEventLoop::quit);
         if (residentMb)
             residentMb->first = statusMb("VmRSS:");
+        QTimer tick;
+        QElapsedTimer sinceTick;
+        qint64 longestNs = 0;
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            longestNs = qMax(longestNs, sinceTick.nsecsElapsed());
+            sinceTick.restart();
+        });
+        tick.start(5);
+        sinceTick.start();
         timer.start();
         conn->login(user, password, true);
         loop.exec();
+        if (blockedMs)
+            *blockedMs = qMax(longestNs, sinceTick.nsecsElapsed()) / 1e6;
         if (residentMb)
             residentMb->second = statusMb("VmRSS:");
         return synced;

@@ -1,9 +1,7 @@
-// Any synchronisation reply applied to a mirror of the target's own, as the
-// connection applies one whose envelope it could strip: the parse streams over
-// the bytes and writes rows, all or none.
-#include "service/MirrorSync.h"
-#include "service/ReplyEnvelope.h"
-#include "service/ReplyLimits.h"
+// Any synchronisation reply written to a mirror of the target's own as it
+// arrives, in slices whose size the input's first byte chooses: the parse
+// follows the bytes and writes rows, all or none.
+#include "service/SyncParser.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -20,11 +18,17 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const QByteArray reply(reinterpret_cast<const char *>(data), qsizetype(size));
-    bool overLimits = false;
-    if (ReplyEnvelope::strip(reply, &overLimits).isNull() || overLimits)
+    if (size == 0)
         return 0;
-    MirrorSync sync;
-    sync.applyReply(reply);
+    const qsizetype slice = 1 + data[0];
+    const QByteArray reply(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
+    SyncParser parser(QStringLiteral("anna"));
+    for (qsizetype at = 0; at < reply.size(); at += slice)
+        parser.feed(reply.mid(at, slice));
+    parser.finish();
+    if (parser.state() == SyncParser::State::Whole)
+        parser.takeBytes();
+    else
+        parser.commit();
     return 0;
 }

@@ -21,6 +21,7 @@ namespace {
 
 const QString kSynced = "commandSuccessful|body/statusdescription|5@3";
 const QString kExpired = "Sessione scaduta o non valida: effettuare di nuovo l'accesso";
+const QString kUnreadable = "La risposta del servizio non è leggibile: riprovare più tardi";
 const QString kHostile = "La risposta del servizio non è valida (troppo grande, troppo annidata o "
                          "con valori troppo lunghi): riprovare più tardi";
 
@@ -169,6 +170,9 @@ private slots:
             QByteArray("<a>").repeated(100000) + QByteArray("</a>").repeated(100000);
         const QByteArray big(ReplyLimits::kMaxValueChars + 1, 'v');
         const QStringList hostile{"commandFailure|" + kHostile + "|-1@0"};
+        // Written as they came, the rows of such a reply are undone: no document is left.
+        const QStringList unreadable{"commandFailure|" + kUnreadable + "|-1@0"};
+        const QByteArray synced = serviceReply("5", R"(<folder id="1"/><file hash="n"/>)");
         const auto refusal = [](const char *status, const char *text) {
             return serviceReply(status,
                                 QString("<statusdescription>%1</statusdescription>").arg(text));
@@ -186,8 +190,11 @@ private slots:
             {"update required: dialog only", "login:update", 0, {}, {"dialog|Serve la versione 2|modal@0"}},
             {"untrusted certificate", "login:segreta", untrusted, {}, {"commandFailure|SSL handshake failed: "
              "The root certificate of the certificate chain is self-signed, and untrusted|-1@0"}},
-            {"syncfolder: mirror first", "syncfolder", 200, serviceReply("5", R"(<folder id="1"/><file hash="n"/>)"),
+            {"syncfolder: mirror first", "syncfolder", 200, synced,
              {"syncCategorieOK||@1", "commandSuccessful|body/folder|5@1"}},
+            {"syncfolder unterminated", "syncfolder", 200, synced.chopped(11), unreadable},
+            {"login with a garbage body", "login:segreta", 200, serviceReply("1", "<file hash=\"n\"/>\x01<"), unreadable},
+            {"login answered otherwise after its rows", "login:segreta", 200, serviceReply("2", "<file hash=\"n\"/>"), {"commandSuccessful|body/|2@0"}},
             {"other success: body and status", "getexhibitorconfig", 200, serviceReply("40", "<exhibitor/>"),
              {"commandSuccessful|body/exhibitor|40@0"}},
             {"refusal: its description", "changePWD", 500, refusal("37", "Password non valida"),
@@ -237,8 +244,10 @@ private slots:
         if (http == -3)
             conn.request().setSslConfiguration(tls);
         Recorder rec(conn);
-        send.startsWith("login:") ? conn.login(anna.user, send.mid(6), true)
-                                  : sendXml(conn, envelope(send));
+        if (send.startsWith("login:"))
+            conn.login(anna.user, send.mid(6), true);
+        else
+            send == "syncfolder" ? conn.syncFolder() : sendXml(conn, envelope(send));
         QVERIFY(QTest::qWaitFor(
             [&] {
                 if (auto *dialog = visibleTopLevel<DialogUpdate>()) {

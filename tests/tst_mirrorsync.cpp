@@ -4,6 +4,7 @@
 #include "TestMain.h"
 #include "service/MirrorSync.h"
 #include "service/ReplyEnvelope.h"
+#include "service/SyncParser.h"
 
 #include <QDomDocument>
 #include <QtTest>
@@ -40,6 +41,16 @@ static QStringList mirror() {
                               "metadati_values", "search_files", "search_values", "sqlite_master"})
         out << mirrorRows(QStringLiteral("SELECT rowid, * FROM %1 ORDER BY 1").arg(table));
     return out;
+}
+
+// A reply as it arrives, a few bytes at a time (splitting characters and tokens).
+static bool applyInSlices(const QByteArray &data, QByteArray *envelope) {
+    SyncParser parser;
+    for (qsizetype at = 0; at < data.size(); at += 7)
+        parser.feed(data.mid(at, 7));
+    parser.finish();
+    *envelope = parser.envelope();
+    return parser.commit();
 }
 
 class TestMirrorSync : public QObject {
@@ -113,17 +124,19 @@ hash="h795"/><metadatoValue key="x"/><x:file xmlns:x="urn:x"/><body><file hash="
         QVERIFY(document.setContent(data));
         const QDomElement tree = document.elementsByTagName("body").item(0).toElement();
         QStringList written[2];
+        QByteArray streamedEnvelope;
         for (int streamed : {0, 1}) {
             TestHome home;
             QVERIFY(MirrorSync().applyReply(reply(790, 20, 2, "old")));
-            QVERIFY(streamed ? MirrorSync().applyReply(data) : MirrorSync().apply(tree));
+            QVERIFY(streamed ? applyInSlices(data, &streamedEnvelope) : MirrorSync().apply(tree));
             written[streamed] = mirror();
         }
         QCOMPARE(written[1], written[0]);
         bool overLimits = true;
         const QByteArray stripped = ReplyEnvelope::strip(data, &overLimits);
-        QDomDocument envelope;
+        QDomDocument envelope, streamed;
         QVERIFY(!overLimits && (stripped.isNull() || envelope.setContent(stripped)));
+        QVERIFY(streamed.setContent(streamedEnvelope));
         QList<QDomNode> left;
         for (const char *tag : {"file", "metadatoValue"})
             for (int i = 0; i < tree.elementsByTagName(tag).size(); ++i)
@@ -131,6 +144,7 @@ hash="h795"/><metadatoValue key="x"/><x:file xmlns:x="urn:x"/><body><file hash="
         for (QDomNode &node : left)
             node.parentNode().removeChild(node);
         QCOMPARE(envelope.toString(), left.isEmpty() ? QString() : document.toString());
+        QCOMPARE(streamed.toString(), document.toString());
     }
 };
 

@@ -57,8 +57,11 @@ bool MirrorSync::apply(const QDomElement &body) {
 }
 
 bool MirrorSync::applyReply(const QByteArray &reply) {
+    // In slices, as a reply arrives: the reader never decodes it whole at once.
+    const qsizetype kSlice = 1 << 20;
     SyncParser parser;
-    parser.feed(reply);
+    for (qsizetype at = 0; at < reply.size(); at += kSlice)
+        parser.feed(reply.mid(at, kSlice));
     parser.finish();
     return parser.commit();
 }
