@@ -1,4 +1,5 @@
 #include "LocalService.h"
+#include "ChunkedBody.h"
 
 #include "ServiceActions.h"
 #include "ServiceStatus.h"
@@ -170,6 +171,9 @@ void LocalServicePrivate::handle(const QHttpServerRequest &request,
         reply = process(rec, document);
     else
         reply = WebPages::answer(store, rec.path, rec.query);
+    // A reply that is delayed or cut is made whole first.
+    if (step)
+        reply.materialise();
     const quint64 serial = rec.serial;
     keepHeads(rec);
     log.append(std::move(rec));
@@ -292,10 +296,19 @@ void LocalServicePrivate::send(quint64 serial, const ServiceReply &reply, const 
     if (!fault || fault->fault == LocalService::Fault::CloseMidReply) {
         responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(reply.httpStatus));
         responder.writeHeader("Content-Type", reply.contentType);
-        responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
+        if (reply.produce)
+            responder.writeHeader("Transfer-Encoding", "chunked");
+        else
+            responder.writeHeader("Content-Length", QByteArray::number(reply.body.size()));
         for (const auto &header : reply.headers)
             responder.writeHeader(header.first, header.second);
-        responder.writeBody(fault ? reply.body.left(reply.body.size() / 2) : reply.body);
+        if (reply.produce) {
+            ChunkedBody body(responder);
+            if (!reply.produce(&body))
+                body.abandon(); // the store failed half-way
+        } else {
+            responder.writeBody(fault ? reply.body.left(reply.body.size() / 2) : reply.body);
+        }
     }
     if (fault)
         socket->disconnectFromHost();

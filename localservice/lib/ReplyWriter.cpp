@@ -1,8 +1,20 @@
 #include "ReplyWriter.h"
 
+#include <QBuffer>
+
 ReplyWriter::ReplyWriter(const char *status, const QString &description)
     : m_xml(&m_buffer)
     , m_status(QString::fromLatin1(status)) {
+    writeHead(description);
+}
+
+ReplyWriter::ReplyWriter(QIODevice *device, const char *status, const QString &description)
+    : m_xml(device)
+    , m_status(QString::fromLatin1(status)) {
+    writeHead(description);
+}
+
+void ReplyWriter::writeHead(const QString &description) {
     m_xml.writeStartDocument();
     m_xml.writeStartElement(QStringLiteral("response"));
     m_xml.writeTextElement(QStringLiteral("statusnumber"), m_status);
@@ -21,4 +33,26 @@ ServiceReply ReplyWriter::finish(int httpStatus) {
 
 ServiceReply ReplyWriter::failure(const char *status, const QString &description) {
     return ReplyWriter(status, description).finish(500);
+}
+
+ServiceReply ReplyWriter::streamed(const char *status, const QString &description,
+                                   std::function<bool(QXmlStreamWriter &)> rows) {
+    ServiceReply reply;
+    reply.statusNumber = QString::fromLatin1(status);
+    reply.produce = [status, description, rows](QIODevice *device) {
+        ReplyWriter writer(device, status, description);
+        const bool ok = rows(writer.xml());
+        writer.m_xml.writeEndDocument();
+        return ok && !writer.m_xml.hasError();
+    };
+    return reply;
+}
+
+void ServiceReply::materialise() {
+    if (!produce)
+        return;
+    QBuffer buffer(&body);
+    buffer.open(QIODevice::WriteOnly);
+    produce(&buffer);
+    produce = nullptr;
 }

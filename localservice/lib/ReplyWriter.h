@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <functional>
 #include <QPair>
 #include <QString>
 #include <QXmlStreamWriter>
@@ -14,6 +15,12 @@ struct ServiceReply {
     QString statusNumber; // empty for replies that are not reply documents
     QString signedInUser; // set by an accepted login: the service opens a session
     QList<QPair<QByteArray, QByteArray>> headers; // extra headers (Set-Cookie, ...)
+    // Set for a reply written as it is sent (then `body` is empty): writes the
+    // whole document to the device; false when it could not be finished.
+    std::function<bool(QIODevice *)> produce;
+
+    // The body written whole, for a reply that must be held (scripted faults).
+    void materialise();
 };
 
 // Streams a reply document: <response><statusnumber/><body><statusdescription/>
@@ -22,6 +29,8 @@ struct ServiceReply {
 class ReplyWriter {
 public:
     ReplyWriter(const char *status, const QString &description);
+    // Writing to `device` instead, for a reply sent as it is written.
+    ReplyWriter(QIODevice *device, const char *status, const QString &description);
     ReplyWriter(const ReplyWriter &) = delete;
     ReplyWriter &operator=(const ReplyWriter &) = delete;
 
@@ -30,8 +39,13 @@ public:
 
     // A refusal: HTTP 500 with status and description only.
     static ServiceReply failure(const char *status, const QString &description);
+    // An HTTP 200 reply whose body `rows` writes as it is sent.
+    static ServiceReply streamed(const char *status, const QString &description,
+                                 std::function<bool(QXmlStreamWriter &)> rows);
 
 private:
+    void writeHead(const QString &description);
+
     QByteArray m_buffer;
     QXmlStreamWriter m_xml;
     QString m_status;

@@ -173,10 +173,11 @@ ServiceReply ServiceActions::login(const ActionRequest &request) {
         return ReplyWriter::failure(ServiceStatus::LoginKo,
                                     QStringLiteral("Nome utente o password non corretti"));
 
-    ReplyWriter writer(ServiceStatus::LoginOk, QStringLiteral("Accesso eseguito"));
-    if (!SyncBodyWriter::write(m_store, writer.xml(), user, codesync))
-        return storeFailure(m_store);
-    ServiceReply reply = writer.finish();
+    ServiceReply reply = ReplyWriter::streamed(
+        ServiceStatus::LoginOk, QStringLiteral("Accesso eseguito"),
+        [this, user, codesync](QXmlStreamWriter &xml) {
+            return SyncBodyWriter::write(m_store, xml, user, codesync);
+        });
     reply.signedInUser = user;
     return reply;
 }
@@ -186,10 +187,12 @@ ServiceReply ServiceActions::syncFolder(const ActionRequest &request) {
     const double codesync = in.stamp(QStringLiteral("codesync"));
     if (!in.ok())
         return in.refusal();
-    ReplyWriter writer(ServiceStatus::SyncFolderOk, QStringLiteral("Sincronizzazione eseguita"));
-    if (!SyncBodyWriter::write(m_store, writer.xml(), request.user, codesync))
-        return storeFailure(m_store);
-    return writer.finish();
+    const QString user = request.user;
+    return ReplyWriter::streamed(ServiceStatus::SyncFolderOk,
+                                 QStringLiteral("Sincronizzazione eseguita"),
+                                 [this, user, codesync](QXmlStreamWriter &xml) {
+                                     return SyncBodyWriter::write(m_store, xml, user, codesync);
+                                 });
 }
 
 ServiceReply ServiceActions::upload(const ActionRequest &request, bool replace) {
