@@ -367,7 +367,8 @@ private slots:
         } else {
             send(anna.password);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(old.error != -1 && rec->finished == (by == "logout" ? 1 : 2),
+        QTRY_VERIFY_WITH_TIMEOUT(old.error != -1 && rec->finished == (by == "logout" ? 1 : 2) &&
+                                     rec->events.size() >= events.size(),
                                  kTimeout);
         QCOMPARE(old.error, int(QNetworkReply::OperationCanceledError));
         QCOMPARE(rec->events, events);
@@ -395,7 +396,7 @@ private slots:
         Recorder rec(conn);
         conn.login(QString(), QString(), force); // refused at once, never sent
         conn.login(user, password, force);
-        QTRY_COMPARE_WITH_TIMEOUT(rec.finished, 1, kTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(rec.events.size() >= (accepted ? 4 : 2), kTimeout);
         QCOMPARE(rec.events.first(), "loginFailure||@0");
         QCOMPARE(rec.events.last().section('@', 0, 0), accepted ? "retry||" : "loginFailure||");
         const auto logins = requests("login");
@@ -444,7 +445,7 @@ private slots:
         QVWConn conn(jar.get(), false);
         Recorder rec(conn);
         conn.syncFolder();
-        QTRY_COMPARE_WITH_TIMEOUT(rec.finished, 1, kTimeout);
+        QTRY_VERIFY_WITH_TIMEOUT(!rec.events.isEmpty(), kTimeout);
         QCOMPARE(rec.events.first(), first);
         QCOMPARE(::rows(), rows);
     }

@@ -27,7 +27,7 @@ struct Column {
 struct Mapping {
     const char *element;
     const char *sql;
-    Column columns[11];
+    Column columns[MirrorRows::kMaxColumns];
     int count;
 };
 
@@ -138,25 +138,41 @@ bool MirrorRows::begin() {
     return true;
 }
 
-bool MirrorRows::enter(QStringView tag, const QXmlStreamAttributes &attributes) {
-    return write(tag, [&](const QLatin1String &name) { return attributes.value(name).toString(); });
+bool MirrorRows::Picker::pick(QStringView tag, const QXmlStreamAttributes &attributes, Row *row) {
+    return take(
+        tag, [&](const QLatin1String &name) { return attributes.value(name).toString(); }, row);
 }
 
-bool MirrorRows::enter(const QDomElement &element) {
-    return write(element.tagName(),
-                 [&](const QLatin1String &name) { return element.attribute(name); });
+bool MirrorRows::Picker::pick(const QDomElement &element, Row *row) {
+    return take(
+        element.tagName(), [&](const QLatin1String &name) { return element.attribute(name); },
+        row);
 }
 
-template <typename Attribute> bool MirrorRows::write(QStringView tag, Attribute attribute) {
+template <typename Attribute>
+bool MirrorRows::Picker::take(QStringView tag, Attribute attribute, Row *row) {
     const Kind kind = kindOf(tag);
     if (kind == Folder)
         ++m_folderDepth;
     if (kind == KindCount || (kind == Metadato && m_folderDepth == 0))
-        return true;
+        return false;
     const Mapping &m = kMappings[kind];
-    QSqlQuery &q = m_queries[kind];
+    row->kind = kind;
+    for (int i = 0; i < m.count; ++i)
+        row->values[i] = attribute(QLatin1String(m.columns[i].attribute));
+    return true;
+}
+
+void MirrorRows::Picker::leave(QStringView tag) {
+    if (tag == QLatin1String(kMappings[Folder].element))
+        --m_folderDepth;
+}
+
+bool MirrorRows::write(const Row &row) {
+    const Mapping &m = kMappings[row.kind];
+    QSqlQuery &q = m_queries[row.kind];
     for (int i = 0; i < m.count; ++i) {
-        const QString value = attribute(QLatin1String(m.columns[i].attribute));
+        const QString &value = row.values[i];
         if (m.columns[i].number)
             q.bindValue(i, value.toInt(nullptr, 10));
         else
@@ -164,14 +180,9 @@ template <typename Attribute> bool MirrorRows::write(QStringView tag, Attribute 
     }
     if (!execute(q))
         return false;
-    if ((kind == File || kind == Value) && ++m_rows == kBulkRows)
+    if ((row.kind == File || row.kind == Value) && ++m_rows == kBulkRows)
         return SearchIndex::suspend(m_db, &m_bulk);
     return true;
-}
-
-void MirrorRows::leave(QStringView tag) {
-    if (tag == QLatin1String(kMappings[Folder].element))
-        --m_folderDepth;
 }
 
 bool MirrorRows::end() {

@@ -23,16 +23,18 @@ QString stampText(const QVariant &stamp) {
 bool writeElement(MirrorRows &rows, const QDomElement &body) {
     if (!rows.begin())
         return false;
-    const auto leave = [&](const QDomNode &left) { rows.leave(left.toElement().tagName()); };
+    MirrorRows::Picker picker;
+    MirrorRows::Row row;
+    const auto leave = [&](const QDomNode &left) { picker.leave(left.toElement().tagName()); };
     for (QDomNode node = body.firstChild(); !node.isNull();
          node = DomWalk::next(node, body, leave)) {
         if (!node.isElement())
             continue;
         const QDomElement e = node.toElement();
-        if (!rows.enter(e))
+        if (picker.pick(e, &row) && !rows.write(row))
             return false;
         if (!e.hasChildNodes())
-            rows.leave(e.tagName());
+            picker.leave(e.tagName());
     }
     return rows.end();
 }

@@ -1,36 +1,24 @@
 #include "SyncParser.h"
 
-#include "service/MirrorRows.h"
-#include "storage/Database.h"
-#include "storage/SearchIndex.h"
-
-#include <QAtomicInt>
-#include <QDebug>
-#include <QSqlError>
-#include <QSqlQuery>
+#include "service/MirrorWriter.h"
 
 namespace {
 
-QAtomicInt connectionSerial;
-
-bool run(QSqlDatabase db, const char *sql) {
-    QSqlQuery q(db);
-    if (q.exec(QLatin1String(sql)))
-        return true;
-    qDebug() << "Sync failed:" << q.lastError().text();
-    return false;
-}
+// Rows handed to the writer at a time.
+const size_t kBatchRows = 1000;
+// Rows waiting for the writer beyond which feed() waits for it: a reader that
+// respects backlog() never gets here.
+const qsizetype kMostWaiting = 200000;
 
 } // namespace
 
-SyncParser::SyncParser(const QString &user)
-    : m_user(user) {
+SyncParser::SyncParser(const QString &user, std::function<void()> written)
+    : m_user(user)
+    , m_written(std::move(written)) {
     m_xml.setNamespaceProcessing(false);
 }
 
-SyncParser::~SyncParser() {
-    endConnection();
-}
+SyncParser::~SyncParser() = default;
 
 void SyncParser::feed(const QByteArray &bytes) {
     if (m_state == State::Whole) {
@@ -46,16 +34,22 @@ void SyncParser::feed(const QByteArray &bytes) {
 }
 
 void SyncParser::finish() {
-    if (m_state == State::Reading && !m_complete) {
-        // The root never closed: the reply was cut short.
-        m_state = State::Malformed;
-    }
-    if (m_state != State::Reading || m_rowsFailed)
-        endConnection();
+    if (m_state == State::Reading && !m_complete)
+        m_state = State::Malformed; // the root never closed: the reply was cut short
+    if (m_state != State::Reading)
+        m_writer.reset();
 }
 
 QByteArray SyncParser::takeBytes() {
     return std::exchange(m_bytes, QByteArray());
+}
+
+qsizetype SyncParser::backlog() const {
+    return m_writer ? m_writer->backlog() : 0;
+}
+
+bool SyncParser::isSettled() const {
+    return !m_writer || m_writer->isSettled();
 }
 
 void SyncParser::parse() {
@@ -69,10 +63,17 @@ void SyncParser::parse() {
         if (!token())
             break;
     }
-    if (m_state != State::Reading)
-        endConnection();
+    if (m_state != State::Reading) {
+        m_writer.reset();
+        m_batch.clear();
+    } else {
+        send();
+    }
     if (m_state == State::Refused || m_state == State::Malformed)
         m_bytes.clear();
+    // Only a reader that does not look at the backlog waits here.
+    if (m_writer)
+        m_writer->waitForBacklog(kMostWaiting);
 }
 
 // False once the reply is not to be read further this way.
@@ -94,25 +95,23 @@ bool SyncParser::token() {
     case QXmlStreamReader::StartElement:
         if (m_bodyDepth >= 0) {
             ++m_bodyDepth;
-            if (m_rows && !m_rows->enter(m_xml.qualifiedName(), m_xml.attributes()))
-                failRows();
+            m_batch.emplace_back();
+            if (!m_picker.pick(m_xml.qualifiedName(), m_xml.attributes(), &m_batch.back()))
+                m_batch.pop_back();
+            else if (m_batch.size() >= kBatchRows)
+                send();
         } else if (!m_bodySeen && m_xml.qualifiedName() == QLatin1String("body")) {
-            m_bodySeen = true;
-            m_bodyDepth = 0;
-            if (!startRows())
-                failRows();
+            startRows();
         }
         break;
     case QXmlStreamReader::EndElement:
         if (m_bodyDepth < 0)
             break;
         if (m_bodyDepth-- > 0) {
-            if (m_rows)
-                m_rows->leave(m_xml.qualifiedName());
-        } else if (m_rows) {
-            m_rowsEnded = m_rows->end();
-            if (!m_rowsEnded)
-                failRows();
+            m_picker.leave(m_xml.qualifiedName());
+        } else {
+            send();
+            m_writer->end();
         }
         break;
     case QXmlStreamReader::EndDocument:
@@ -124,73 +123,28 @@ bool SyncParser::token() {
     return true;
 }
 
-bool SyncParser::startRows() {
-    // The file and its schema come from the shared connection, as for any use.
-    Database shared;
-    if (!shared.open())
-        return false;
-    shared.close();
-    m_connection = QStringLiteral("quilloraSync%1").arg(connectionSerial.fetchAndAddRelaxed(1));
-    m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    m_db.setDatabaseName(Database::filePath());
-    if (!m_db.open())
-        return false;
-    // The unique keys of a large account's values do not fit SQLite's default
-    // page cache of 2 MB; the log of a large write is not kept at its size.
-    run(m_db, "PRAGMA cache_size = -65536");
-    run(m_db, "PRAGMA journal_size_limit = 8388608");
-    SearchIndex::ensure(m_db);
-    if (!m_db.transaction())
-        return false;
-    if (!m_user.isEmpty()) {
-        QSqlQuery q(m_db);
-        q.prepare(QStringLiteral("SELECT 1 FROM files WHERE username != '' AND username != ? "
-                                 "LIMIT 1"));
-        q.addBindValue(m_user);
-        if (!q.exec())
-            return false;
-        const bool other = q.next();
-        q.finish();
-        if (other && !(run(m_db, "DELETE FROM files") && run(m_db, "DELETE FROM metadati_values")))
-            return false;
-    }
-    m_rows = std::make_unique<MirrorRows>(m_db);
-    return m_rows->begin();
+void SyncParser::startRows() {
+    m_bodySeen = true;
+    m_bodyDepth = 0;
+    m_writer = std::make_unique<MirrorWriter>(m_user, m_written);
 }
 
-void SyncParser::failRows() {
-    m_rowsFailed = true;
-    endConnection();
+void SyncParser::send() {
+    if (m_writer && !m_batch.empty())
+        m_writer->write(std::exchange(m_batch, {}));
+    m_batch.reserve(kBatchRows);
 }
 
 bool SyncParser::commit() {
+    if (m_state != State::Reading || !m_complete)
+        return false;
     // A reply without a body still replaces the profiles and classes, as its
     // tree would.
-    if (m_state == State::Reading && m_complete && !m_bodySeen) {
-        m_bodySeen = true;
-        m_rowsEnded = startRows() && m_rows->end();
-        m_rowsFailed = !m_rowsEnded;
+    if (!m_bodySeen) {
+        startRows();
+        m_writer->end();
     }
-    if (m_state != State::Reading || !m_complete || m_rowsFailed) {
-        endConnection();
-        return false;
-    }
-    m_rows.reset();
-    const bool ok = m_rowsEnded && m_db.commit();
-    if (!ok)
-        qDebug() << "Sync failed:" << m_db.lastError().text();
-    endConnection();
+    const bool ok = m_writer->commit();
+    m_writer.reset();
     return ok;
-}
-
-void SyncParser::endConnection() {
-    m_rows.reset();
-    if (m_connection.isEmpty())
-        return;
-    if (m_db.isOpen()) {
-        m_db.rollback(); // harmless after a commit
-        m_db.close();
-    }
-    m_db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(std::exchange(m_connection, QString()));
 }

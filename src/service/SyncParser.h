@@ -1,22 +1,23 @@
 #pragma once
 
+#include "service/MirrorRows.h"
 #include "service/ReplyEnvelope.h"
 #include "service/ReplyLimits.h"
 
 #include <QByteArray>
-#include <QSqlDatabase>
 #include <QString>
 #include <QXmlStreamReader>
 
+#include <functional>
 #include <memory>
 
-class MirrorRows;
+class MirrorWriter;
 
 // A login or synchronisation reply read as its bytes arrive: each token is
 // checked against the bounds, copied into the envelope unless it belongs to
 // a document or value, and the rows of the first body are written to the
-// mirror as they come, in a transaction of a connection of its own that is
-// committed only when asked (the status may still refuse the reply).
+// mirror as they come by a MirrorWriter, whose transaction is committed only
+// when asked (the status may still refuse the reply).
 class SyncParser {
 public:
     enum class State {
@@ -28,7 +29,10 @@ public:
 
     // `user`: the user signing in. The documents and values of any other user
     // are then taken out before the rows of the body, in the same transaction.
-    explicit SyncParser(const QString &user = QString());
+    // `written` is called, on the writer's thread, whenever the writer has
+    // taken rows off its backlog or has settled.
+    explicit SyncParser(const QString &user = QString(),
+                        std::function<void()> written = nullptr);
     ~SyncParser(); // what was not committed is undone
     SyncParser(const SyncParser &) = delete;
     SyncParser &operator=(const SyncParser &) = delete;
@@ -41,18 +45,22 @@ public:
     const QByteArray &envelope() const { return m_envelope.text(); }
     // Whole: every byte fed.
     QByteArray takeBytes();
-    // Makes the rows part of the mirror; false, with everything undone, when
-    // the database did not take them.
+    // Rows parsed and not yet written.
+    qsizetype backlog() const;
+    // Every row parsed so far is written, the index in step, after finish().
+    bool isSettled() const;
+    // Makes the rows part of the mirror, waiting for them if need be; false,
+    // with everything undone, when the database did not take them.
     bool commit();
 
 private:
     void parse();
     bool token();
-    bool startRows();
-    void failRows();
-    void endConnection();
+    void send();
+    void startRows();
 
     QString m_user;
+    std::function<void()> m_written;
     State m_state = State::Reading;
     QXmlStreamReader m_xml;
     ReplyLimits m_limits;
@@ -63,9 +71,7 @@ private:
     bool m_complete = false;
     int m_bodyDepth = -1; // >= 0 inside the first body
     bool m_bodySeen = false;
-    bool m_rowsFailed = false;
-    bool m_rowsEnded = false;
-    QString m_connection;
-    QSqlDatabase m_db;
-    std::unique_ptr<MirrorRows> m_rows;
+    MirrorRows::Picker m_picker;
+    std::vector<MirrorRows::Row> m_batch;
+    std::unique_ptr<MirrorWriter> m_writer;
 };

@@ -5,8 +5,11 @@
 namespace {
 
 const char kName[] = "quilloraSyncStream";
-// A slice costs the window a few milliseconds of parsing and writing.
+// A slice costs the window a few milliseconds of parsing.
 const qint64 kSlice = 128 * 1024;
+// Rows parsed ahead of the writer beyond which the reply waits in the
+// network's buffer.
+const qsizetype kMostAhead = 20000;
 
 } // namespace
 
@@ -14,7 +17,12 @@ SyncStream::SyncStream(QNetworkReply *reply, const QString &user,
                        std::function<void(QNetworkReply *)> done)
     : QObject(reply)
     , m_reply(reply)
-    , m_parser(user)
+    , m_parser(user,
+               [this] {
+                   // On the writer's thread: the next step is the window's.
+                   QMetaObject::invokeMethod(
+                       this, [this] { m_next.start(); }, Qt::QueuedConnection);
+               })
     , m_onDone(std::move(done)) {
     setObjectName(QLatin1String(kName));
     reply->setReadBufferSize(kReadBuffer);
@@ -22,10 +30,7 @@ SyncStream::SyncStream(QNetworkReply *reply, const QString &user,
     m_next.setSingleShot(true);
     m_next.setInterval(0);
     connect(&m_next, &QTimer::timeout, this, &SyncStream::step);
-    const auto later = [this] {
-        if (!m_done)
-            m_next.start();
-    };
+    const auto later = [this] { m_next.start(); };
     connect(reply, &QIODevice::readyRead, this, later);
     connect(reply, &QNetworkReply::finished, this, later);
 }
@@ -45,6 +50,8 @@ bool SyncStream::drop(QNetworkReply *reply) {
 }
 
 void SyncStream::step() {
+    if (m_done)
+        return;
     if (!m_checked && (m_reply->bytesAvailable() > 0 || m_reply->isFinished())) {
         // Only the service's own answers are replies; anything else (a
         // proxy's page, say) is read and dropped, and its status tells.
@@ -52,6 +59,8 @@ void SyncStream::step() {
         m_parsing = http == 200 || http == 500;
         m_checked = true;
     }
+    if (m_parsing && m_reply->bytesAvailable() > 0 && m_parser.backlog() > kMostAhead)
+        return; // the writer's notice brings the next step
     const QByteArray slice = m_reply->read(kSlice);
     if (m_parsing)
         m_parser.feed(slice);
@@ -68,9 +77,14 @@ void SyncStream::step() {
     }
     if (!m_reply->isFinished())
         return; // more comes with readyRead
-    m_reply->readAll(); // whatever a refused reply still held
-    if (m_parsing)
-        m_parser.finish();
+    if (!m_finished) {
+        m_finished = true;
+        m_reply->readAll(); // whatever a refused reply still held
+        if (m_parsing)
+            m_parser.finish();
+    }
+    if (!m_parser.isSettled())
+        return; // the writer's notice brings the next step
     m_done = true;
     m_onDone(m_reply);
 }

@@ -11,8 +11,9 @@ class QNetworkReply;
 
 // Reads a login or synchronisation reply into a SyncParser as it arrives, a
 // slice at a time between the window's events, so that a large account is
-// written while the rest is still on its way and the window keeps
-// responding. A reply beyond the bounds, or not well-formed, is aborted at
+// written (on the parser's writer thread) while the rest is still on its way
+// and the window keeps responding; the reply waits in the network's buffer
+// while the writer is behind. A reply beyond the bounds, or not well-formed, is aborted at
 // once. Once the reply has ended and every byte is read, `done` is called.
 class SyncStream : public QObject {
     Q_OBJECT
@@ -44,6 +45,7 @@ private:
     QTimer m_next;
     bool m_checked = false; // the HTTP status was looked at
     bool m_parsing = true;  // a reply document, not an error page
+    bool m_finished = false; // the reply has ended and its bytes are read
     bool m_done = false;
     bool m_aborted = false;
 };

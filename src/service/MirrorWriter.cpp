@@ -1,0 +1,200 @@
+#include "MirrorWriter.h"
+
+#include "storage/Database.h"
+#include "storage/SearchIndex.h"
+
+#include <QAtomicInt>
+#include <QDebug>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+
+namespace {
+
+QAtomicInt connectionSerial;
+
+bool execute(QSqlDatabase db, const char *sql) {
+    QSqlQuery q(db);
+    if (q.exec(QLatin1String(sql)))
+        return true;
+    qDebug() << "Sync failed:" << q.lastError().text();
+    return false;
+}
+
+} // namespace
+
+MirrorWriter::MirrorWriter(const QString &user, std::function<void()> notify)
+    : m_user(user)
+    , m_notify(std::move(notify)) {
+    // The file and its schema come from the shared connection, as for any use.
+    Database shared;
+    const bool opened = shared.open();
+    shared.close();
+    if (!opened) {
+        m_failed = m_settled = m_finished = true;
+        return;
+    }
+    m_thread.reset(QThread::create([this] { run(); }));
+    m_thread->start();
+}
+
+MirrorWriter::~MirrorWriter() {
+    if (!m_thread)
+        return;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (m_verdict == Verdict::None)
+            m_verdict = Verdict::Undo;
+        m_changed.wakeAll();
+    }
+    m_thread->wait();
+}
+
+void MirrorWriter::write(Batch &&rows) {
+    if (rows.empty())
+        return;
+    QMutexLocker lock(&m_mutex);
+    if (m_failed || m_ended)
+        return;
+    m_backlog += qsizetype(rows.size());
+    m_queue.push_back(std::move(rows));
+    m_changed.wakeAll();
+}
+
+qsizetype MirrorWriter::backlog() const {
+    QMutexLocker lock(&m_mutex);
+    return m_backlog;
+}
+
+void MirrorWriter::waitForBacklog(qsizetype rows) {
+    QMutexLocker lock(&m_mutex);
+    while (m_backlog > rows && !m_failed && m_verdict == Verdict::None)
+        m_changed.wait(&m_mutex);
+}
+
+void MirrorWriter::end() {
+    QMutexLocker lock(&m_mutex);
+    m_ended = true;
+    m_changed.wakeAll();
+}
+
+bool MirrorWriter::isSettled() const {
+    QMutexLocker lock(&m_mutex);
+    return m_settled;
+}
+
+bool MirrorWriter::commit() {
+    QMutexLocker lock(&m_mutex);
+    if (!m_ended)
+        return false;
+    while (!m_settled)
+        m_changed.wait(&m_mutex);
+    if (m_verdict == Verdict::None)
+        m_verdict = m_failed ? Verdict::Undo : Verdict::Commit;
+    m_changed.wakeAll();
+    while (!m_finished)
+        m_changed.wait(&m_mutex);
+    return m_committed;
+}
+
+void MirrorWriter::run() {
+    const QString name =
+        QStringLiteral("quilloraSync%1").arg(connectionSerial.fetchAndAddRelaxed(1));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(Database::filePath());
+        bool ok = start(db);
+        {
+            MirrorRows rows(db);
+            ok = ok && rows.begin();
+            if (!ok) {
+                QMutexLocker lock(&m_mutex);
+                m_failed = true;
+            }
+            drain(ok ? &rows : nullptr);
+        }
+        Verdict verdict;
+        {
+            QMutexLocker lock(&m_mutex);
+            verdict = m_verdict;
+        }
+        bool committed = false;
+        if (db.isOpen()) {
+            committed = verdict == Verdict::Commit && db.commit();
+            if (verdict == Verdict::Commit && !committed)
+                qDebug() << "Sync failed:" << db.lastError().text();
+            if (!committed)
+                db.rollback();
+            db.close();
+        }
+        QMutexLocker lock(&m_mutex);
+        m_committed = committed;
+    }
+    QSqlDatabase::removeDatabase(name);
+    QMutexLocker lock(&m_mutex);
+    m_finished = true;
+    m_changed.wakeAll();
+}
+
+bool MirrorWriter::start(QSqlDatabase db) {
+    if (!db.open())
+        return false;
+    // The unique keys of a large account's values do not fit SQLite's default
+    // page cache of 2 MB; the log of a large write is not kept at its size.
+    execute(db, "PRAGMA cache_size = -65536");
+    execute(db, "PRAGMA journal_size_limit = 8388608");
+    SearchIndex::ensure(db);
+    if (!db.transaction())
+        return false;
+    if (m_user.isEmpty())
+        return true;
+    QSqlQuery q(db);
+    q.prepare(
+        QStringLiteral("SELECT 1 FROM files WHERE username != '' AND username != ? LIMIT 1"));
+    q.addBindValue(m_user);
+    if (!q.exec())
+        return false;
+    const bool other = q.next();
+    q.finish();
+    return !other || (execute(db, "DELETE FROM files") && execute(db, "DELETE FROM metadati_values"));
+}
+
+// Writes what comes until the rows are ended and a verdict is given, or
+// until the writer is told to undo. After a failure, rows are only counted off.
+void MirrorWriter::drain(MirrorRows *rows) {
+    QMutexLocker lock(&m_mutex);
+    for (;;) {
+        if (m_verdict != Verdict::None)
+            return;
+        if (!m_queue.empty()) {
+            Batch batch = std::move(m_queue.front());
+            m_queue.pop_front();
+            const bool write = !m_failed && rows;
+            lock.unlock();
+            bool ok = true;
+            for (const MirrorRows::Row &row : batch) {
+                if (write && ok)
+                    ok = rows->write(row);
+            }
+            lock.relock();
+            m_backlog -= qsizetype(batch.size());
+            m_failed = m_failed || !ok;
+            m_changed.wakeAll();
+        } else if (m_ended && !m_settled) {
+            const bool write = !m_failed && rows;
+            lock.unlock();
+            const bool ok = !write || rows->end();
+            lock.relock();
+            m_failed = m_failed || !ok;
+            m_settled = true;
+            m_changed.wakeAll();
+        } else {
+            m_changed.wait(&m_mutex);
+            continue;
+        }
+        lock.unlock();
+        if (m_notify)
+            m_notify();
+        lock.relock();
+    }
+}
