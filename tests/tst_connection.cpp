@@ -6,6 +6,7 @@
 #include "service/ClientInfo.h"
 #include "service/QVWConn.h"
 #include "service/ReplyLimits.h"
+#include "ServiceStore.h"
 #include "update/DialogUpdate.h"
 
 #include <QAuthenticator>
@@ -372,6 +373,23 @@ private slots:
                                  kTimeout);
         QCOMPARE(old.error, int(QNetworkReply::OperationCanceledError));
         QCOMPARE(rec->events, events);
+    }
+
+    // A login dropped while its large reply is being written leaves none of its rows, and the
+    // next one is written at once: nothing waits for the first one's transaction.
+    void loginSupersededMidSyncUndoesItsRows() {
+        QString error;
+        QVERIFY2(fixture->store().generate({"grande", "Grande1!", 20000, 2, 5, 2}, &error),
+                 qPrintable(error));
+        QVWConn conn(jar.get(), false);
+        Recorder rec(conn);
+        QSignalSpy sent(&service(), &LocalService::requestHandled);
+        conn.login("grande", "Grande1!", true);
+        QVERIFY(sent.wait(kTimeout)); // all of it is on its way
+        conn.login(anna.user, anna.password, true);
+        QTRY_COMPARE_WITH_TIMEOUT(rec.events.size(), 3, 4000);
+        QCOMPARE(rec.events, (QStringList{"syncCategorieOK||@3", "loginSuccessful|body|@3",
+                                          "retry||@3"}));
     }
 
     // With codesync, the newest stamp among the user's own preserved documents.
