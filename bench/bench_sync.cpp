@@ -202,6 +202,7 @@ int main(int argc, char *argv[]) {
     double peakMb = 0;
     std::pair<double, double> residentMb;
     double blockedMs = 0;
+    double againSeconds = 0;
     QByteArray loginBody;
     {
         TestHome home;
@@ -215,6 +216,9 @@ int main(int argc, char *argv[]) {
             count("folders") != QStringLiteral("500") ||
             count("metadati") != QStringLiteral("5000"))
             die(QStringLiteral("the mirror does not hold the generated account"));
+        // The same user again, into the mirror that holds the account.
+        if (!BenchService::signIn(service.url(), kUser, kPassword, &againSeconds))
+            die(QStringLiteral("the second login did not synchronise the mirror"));
         loginBody =
             QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>login"
                            "</action><username>%1</username><password>%2</password>"
@@ -263,6 +267,8 @@ int main(int argc, char *argv[]) {
 
     std::printf("sync: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", seconds, sqliteSeconds,
                 seconds / sqliteSeconds);
+    std::printf("sync-returning-user: %.2f s (sqlite3: %.2f s, ratio %.2f)\n", againSeconds,
+                sqliteSeconds, againSeconds / sqliteSeconds);
     std::printf("sync-peak-rss: %.0f MB (limit: 400 MB, ratio %.2f)\n", peakMb, peakMb / 400.0);
     std::printf("sync-rss-after: %.0f MB (before the login: %.0f MB, %.0f MB more)\n",
                 residentMb.second, residentMb.first, residentMb.second - residentMb.first);

@@ -31,7 +31,7 @@ MirrorWriter::MirrorWriter(const QString &user, std::function<void()> notify)
     const bool opened = shared.open();
     shared.close();
     if (!opened) {
-        m_failed = m_settled = m_finished = true;
+        m_failed = m_settled = m_decided = true;
         return;
     }
     m_thread.reset(QThread::create([this] { run(); }));
@@ -92,7 +92,7 @@ bool MirrorWriter::commit() {
     if (m_verdict == Verdict::None)
         m_verdict = m_failed ? Verdict::Undo : Verdict::Commit;
     m_changed.wakeAll();
-    while (!m_finished)
+    while (!m_decided)
         m_changed.wait(&m_mutex);
     return m_committed;
 }
@@ -125,15 +125,20 @@ void MirrorWriter::run() {
                 qDebug() << "Sync failed:" << db.lastError().text();
             if (!committed)
                 db.rollback();
-            db.close();
         }
-        QMutexLocker lock(&m_mutex);
-        m_committed = committed;
+        {
+            QMutexLocker lock(&m_mutex);
+            m_committed = committed;
+            m_decided = true;
+            m_changed.wakeAll();
+        }
+        // The rows are the mirror's now; copying the log into the file is
+        // left to this thread, without holding up readers or writers.
+        if (committed)
+            execute(db, "PRAGMA wal_checkpoint(PASSIVE)");
+        db.close();
     }
     QSqlDatabase::removeDatabase(name);
-    QMutexLocker lock(&m_mutex);
-    m_finished = true;
-    m_changed.wakeAll();
 }
 
 bool MirrorWriter::start(QSqlDatabase db) {
@@ -143,6 +148,7 @@ bool MirrorWriter::start(QSqlDatabase db) {
     // page cache of 2 MB; the log of a large write is not kept at its size.
     execute(db, "PRAGMA cache_size = -65536");
     execute(db, "PRAGMA journal_size_limit = 8388608");
+    execute(db, "PRAGMA wal_autocheckpoint = 0");
     SearchIndex::ensure(db);
     if (!db.transaction())
         return false;

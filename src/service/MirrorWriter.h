@@ -39,7 +39,8 @@ public:
     // Every row is written and ended, or the writer has failed.
     bool isSettled() const;
     // Waits until settled, then commits; false, with everything undone, when
-    // the database did not take the rows.
+    // the database did not take the rows. The log is then copied into the
+    // mirror's file on the writer's thread, which the destructor waits for.
     bool commit();
 
 private:
@@ -58,6 +59,6 @@ private:
     bool m_settled = false;
     bool m_failed = false;
     enum class Verdict { None, Commit, Undo } m_verdict = Verdict::None;
+    bool m_decided = false; // committed or undone
     bool m_committed = false;
-    bool m_finished = false;
 };

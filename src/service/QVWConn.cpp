@@ -4,6 +4,7 @@
 #include "service/ClientInfo.h"
 #include "service/DomWalk.h"
 #include "service/Inactivity.h"
+#include "service/MirrorWriter.h"
 #include "service/ReplyEnvelope.h"
 #include "service/ReplyLimits.h"
 #include "service/ServiceStatus.h"
@@ -452,6 +453,7 @@ bool QVWConn::applySync(const QDomElement &body) {
         applied = m_mirror.apply(body);
     } else if (SyncStream *stream = std::exchange(m_syncStream, nullptr)) {
         applied = stream->parser().commit();
+        m_lastWriter = stream->parser().takeWriter();
         m_syncBody = QDomElement(); // its rows are in; none are left to apply again
         if (applied)
             m_streamedUser = m_syncUser;

@@ -10,11 +10,14 @@
 #include <QNetworkRequest>
 #include <QString>
 
+#include <memory>
+
 class QAuthenticator;
 class QHttpMultiPart;
 class QNetworkCookieJar;
 class QNetworkProxy;
 class QNetworkReply;
+class MirrorWriter;
 class SyncStream;
 
 // The connection to the preservation service, one per window: posts XML
@@ -128,4 +131,7 @@ private:
     // The user whose streamed login has just been written, other users' rows
     // already taken out.
     QString m_streamedUser;
+    // The writer of the last streamed synchronisation, still copying its log
+    // into the mirror's file after the commit.
+    std::unique_ptr<MirrorWriter> m_lastWriter;
 };

@@ -144,7 +144,9 @@ bool SyncParser::commit() {
         startRows();
         m_writer->end();
     }
-    const bool ok = m_writer->commit();
-    m_writer.reset();
-    return ok;
+    return m_writer->commit();
+}
+
+std::unique_ptr<MirrorWriter> SyncParser::takeWriter() {
+    return std::move(m_writer);
 }

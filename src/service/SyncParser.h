@@ -52,6 +52,9 @@ public:
     // Makes the rows part of the mirror, waiting for them if need be; false,
     // with everything undone, when the database did not take them.
     bool commit();
+    // The writer, which after a commit still copies the log into the mirror's
+    // file: whoever keeps it does not wait for that now.
+    std::unique_ptr<MirrorWriter> takeWriter();
 
 private:
     void parse();
