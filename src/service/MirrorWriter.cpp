@@ -125,6 +125,8 @@ void MirrorWriter::run() {
                 qDebug() << "Sync failed:" << db.lastError().text();
             if (!committed)
                 db.rollback();
+            // The page cache goes before the window hands freed memory back.
+            execute(db, "PRAGMA shrink_memory");
         }
         {
             QMutexLocker lock(&m_mutex);
@@ -149,6 +151,9 @@ bool MirrorWriter::start(QSqlDatabase db) {
     execute(db, "PRAGMA cache_size = -65536");
     execute(db, "PRAGMA journal_size_limit = 8388608");
     execute(db, "PRAGMA wal_autocheckpoint = 0");
+    // A power cut may cost the last synchronisation, never the file's
+    // soundness; the next sign-in fetches what is missing again.
+    execute(db, "PRAGMA synchronous = NORMAL");
     SearchIndex::ensure(db);
     if (!db.transaction())
         return false;
