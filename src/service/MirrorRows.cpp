@@ -2,17 +2,18 @@
 
 #include <QDebug>
 #include <QDomElement>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QXmlStreamAttributes>
+
+#include <sqlite3.h>
 
 namespace {
 
 // Rows of documents and values after which the rest of a body is indexed for
 // the search in bulk, once at the end.
 const int kBulkRows = 5000;
-
-// A missing attribute is stored as empty text, never as NULL.
-const QString kEmpty = QStringLiteral("");
 
 // How the elements of a synchronisation body become rows: the element, its
 // statement, and the attribute bound to each placeholder in order (a number
@@ -97,16 +98,11 @@ Kind kindOf(QStringView tag) {
     return KindCount;
 }
 
-// A statement that failed only because its row violates a key is skipped;
-// anything else is a failure of the whole synchronisation.
-bool execute(QSqlQuery &q) {
-    if (q.exec())
-        return true;
-    const int code = q.lastError().nativeErrorCode().toInt();
-    if ((code & 0xff) == 19) // SQLITE_CONSTRAINT, extended or not
-        return true;
-    qDebug() << "Sync failed:" << q.lastError().text();
-    return false;
+sqlite3 *handleOf(const QSqlDatabase &db) {
+    const QVariant handle = db.driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        return *static_cast<sqlite3 *const *>(handle.constData());
+    return nullptr;
 }
 
 } // namespace
@@ -115,8 +111,8 @@ MirrorRows::MirrorRows(QSqlDatabase db)
     : m_db(db) {}
 
 MirrorRows::~MirrorRows() {
-    for (QSqlQuery &q : m_queries)
-        q.finish();
+    for (sqlite3_stmt *statement : m_statements)
+        sqlite3_finalize(statement);
 }
 
 bool MirrorRows::begin() {
@@ -128,10 +124,14 @@ bool MirrorRows::begin() {
             return false;
         }
     }
+    // Each row costs the database little; the statements are the library's
+    // own, bound with UTF-8 as the file keeps it, so that nothing else costs more.
+    sqlite3 *raw = handleOf(m_db);
+    if (!raw)
+        return false;
     for (int k = 0; k < KindCount; ++k) {
-        m_queries[k] = QSqlQuery(m_db);
-        if (!m_queries[k].prepare(QLatin1String(kMappings[k].sql))) {
-            qDebug() << "Sync failed:" << m_queries[k].lastError().text();
+        if (sqlite3_prepare_v2(raw, kMappings[k].sql, -1, &m_statements[k], nullptr) != SQLITE_OK) {
+            qDebug() << "Sync failed:" << sqlite3_errmsg(raw);
             return false;
         }
     }
@@ -170,16 +170,26 @@ void MirrorRows::Picker::leave(QStringView tag) {
 
 bool MirrorRows::write(const Row &row) {
     const Mapping &m = kMappings[row.kind];
-    QSqlQuery &q = m_queries[row.kind];
+    sqlite3_stmt *statement = m_statements[row.kind];
     for (int i = 0; i < m.count; ++i) {
         const QString &value = row.values[i];
-        if (m.columns[i].number)
-            q.bindValue(i, value.toInt(nullptr, 10));
-        else
-            q.bindValue(i, value.isNull() ? kEmpty : value);
+        if (m.columns[i].number) {
+            sqlite3_bind_int(statement, i + 1, value.toInt(nullptr, 10));
+        } else {
+            // A missing attribute is stored as empty text, never as NULL.
+            m_texts[i] = value.toUtf8();
+            sqlite3_bind_text(statement, i + 1, m_texts[i].isNull() ? "" : m_texts[i].constData(),
+                              int(m_texts[i].size()), SQLITE_STATIC);
+        }
     }
-    if (!execute(q))
+    const int result = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    // A row that only violates a key is skipped; anything else fails the
+    // whole synchronisation.
+    if (result != SQLITE_DONE && (result & 0xff) != SQLITE_CONSTRAINT) {
+        qDebug() << "Sync failed:" << sqlite3_errmsg(sqlite3_db_handle(statement));
         return false;
+    }
     if ((row.kind == File || row.kind == Value) && ++m_rows == kBulkRows)
         return SearchIndex::suspend(m_db, &m_bulk);
     return true;

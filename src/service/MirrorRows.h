@@ -2,11 +2,12 @@
 
 #include "storage/SearchIndex.h"
 
+#include <QByteArray>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 #include <QStringView>
 
+struct sqlite3_stmt;
 class QDomElement;
 class QXmlStreamAttributes;
 
@@ -53,7 +54,8 @@ public:
 private:
     static constexpr int kKinds = 6; // buckets, policies, classes, fields, documents, values
     QSqlDatabase m_db;
-    QSqlQuery m_queries[kKinds];
+    sqlite3_stmt *m_statements[kKinds] = {};
+    QByteArray m_texts[kMaxColumns]; // bound until the row is written
     int m_rows = 0;
     SearchIndex::Bulk m_bulk;
 };
