@@ -101,7 +101,7 @@ struct InFlight : QObject {
 // A synchronisation body exercising the merge rules: profile, policy, two classes whose
 // fields carry their own class number, a class given twice, a document that replaces one
 // already held, and a field value given twice.
-const char kSyncBody[] = R"(<bucket id="P1" description="Profilo" quota="100" used="5" unit="MB"
+const char kSyncBody[] = R"(<bucket id="P1" description="Profilo più &amp; €" quota="100" used="5" unit="MB"
 div="1000000"/><policie policie="POL1" idbucket="P1" description="Dieci anni"/><folders><folder
 id="1" name="Fatture" groups="Amministrazione" custom="0" idbuckets="P1" idpolicies="POL1"><metadato
 idmetadato="11" idfolder="1" name="Numero" type="2" visible="1" required="1" custom="0"/></folder>
@@ -438,7 +438,7 @@ private slots:
         const QStringList documentsOnly{"aaaa|1|TOK-OLD|3", "bbbb|2|TOK-B|4", "21|Rossi|bbbb"};
         // clang-format off
         QTest::newRow("merge") << serviceReply("5", kSyncBody) << false << ok << QStringList{
-            "P1|Profilo|100|5|MB|1000000", "POL1|P1|Dieci anni", "1|Fatture|Amministrazione|0|P1|POL1",
+            "P1|Profilo più & €|100|5|MB|1000000", "POL1|P1|Dieci anni", "1|Fatture|Amministrazione|0|P1|POL1",
             "2|Contratti|Legale|1|P1|POL1", // each field keeps its own class number:
             "11|1|Numero|2|1|1|0", "21|7|Firmatario|1|0|0|1", "22|2|Data|3|0|0|0",
             "aaaa|1|TOK-NEW|12.5", "bbbb|2|TOK-B|4", "11|ultimo|aaaa", "21|Rossi|bbbb"};
