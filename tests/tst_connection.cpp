@@ -195,6 +195,8 @@ private slots:
              {"syncCategorieOK||@1", "commandSuccessful|body/folder|5@1"}},
             {"syncfolder unterminated", "syncfolder", 200, synced.chopped(11), unreadable},
             {"login with a garbage body", "login:segreta", 200, serviceReply("1", "<file hash=\"n\"/>\x01<"), unreadable},
+            {"login in another encoding: read whole", "login:segreta", 200, QByteArray(serviceReply("1", "<file hash=\"n\"/>"))
+             .replace("UTF-8", "ISO-8859-1"), {"syncCategorieOK||@1", "loginSuccessful|body|@1", "retry||@1"}},
             {"login answered otherwise after its rows", "login:segreta", 200, serviceReply("2", "<file hash=\"n\"/>"), {"commandSuccessful|body/|2@0"}},
             {"other success: body and status", "getexhibitorconfig", 200, serviceReply("40", "<exhibitor/>"),
              {"commandSuccessful|body/exhibitor|40@0"}},
