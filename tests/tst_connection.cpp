@@ -174,6 +174,10 @@ private slots:
         // Written as they came, the rows of such a reply are undone: no document is left.
         const QStringList unreadable{"commandFailure|" + kUnreadable + "|-1@0"};
         const QByteArray synced = serviceReply("5", R"(<folder id="1"/><file hash="n"/>)");
+        QByteArray laughs = "<?xml version=\"1.0\"?><!DOCTYPE response [<!ENTITY l0 \"lol\">";
+        for (int i = 1; i < 10; ++i)
+            laughs += QString("<!ENTITY l%1 \"%2\">").arg(i).arg(QString("&l%1;").arg(i - 1).repeated(10)).toUtf8();
+        laughs += "]><response><statusnumber>1</statusnumber><body>&l9;<file hash=\"n\"/></body></response>";
         const auto refusal = [](const char *status, const char *text) {
             return serviceReply(status,
                                 QString("<statusdescription>%1</statusdescription>").arg(text));
@@ -197,6 +201,7 @@ private slots:
             {"login with a garbage body", "login:segreta", 200, serviceReply("1", "<file hash=\"n\"/>\x01<"), unreadable},
             {"login in another encoding: read whole", "login:segreta", 200, QByteArray(serviceReply("1", "<file hash=\"n\"/>"))
              .replace("UTF-8", "ISO-8859-1"), {"syncCategorieOK||@1", "loginSuccessful|body|@1", "retry||@1"}},
+            {"login with entity tricks: unreadable", "login:segreta", 200, laughs, unreadable},
             {"login answered otherwise after its rows", "login:segreta", 200, serviceReply("2", "<file hash=\"n\"/>"), {"commandSuccessful|body/|2@0"}},
             {"other success: body and status", "getexhibitorconfig", 200, serviceReply("40", "<exhibitor/>"),
              {"commandSuccessful|body/exhibitor|40@0"}},

@@ -126,8 +126,9 @@ struct QVWConn::Answer {
             document.setContent(stream->parser().envelope());
         } else {
             bytes = stream ? stream->parser().takeBytes() : ArrivedBytes::take(reply);
+            // A login or synchronisation that cannot be read is no answer at all.
+            unreadable = !parse() && stream && !refused;
             stream = nullptr;
-            parse();
         }
         status = firstElement(document, QStringLiteral("statusnumber")).text();
         body = firstElement(document, QStringLiteral("body"));
@@ -138,7 +139,7 @@ struct QVWConn::Answer {
             stream = nullptr;
         }
     }
-    void parse() {
+    bool parse() {
         // Parsed from the bytes as they came: the service writes UTF-8. The
         // tree leaves out the documents and values; the mirror reads them
         // from `bytes`.
@@ -146,12 +147,11 @@ struct QVWConn::Answer {
         const QByteArray envelope = ReplyEnvelope::strip(bytes, &overLimits);
         if (envelope.isNull()) {
             refused = overLimits || !ReplyLimits::withinLimits(bytes);
-            if (!refused)
-                document.setContent(bytes);
+            const bool parsed = !refused && document.setContent(bytes);
             bytes.clear();
-        } else {
-            document.setContent(envelope);
+            return parsed;
         }
+        return document.setContent(envelope);
     }
     QString description() const {
         return firstElement(body, QStringLiteral("statusdescription")).text();
@@ -168,6 +168,7 @@ struct QVWConn::Answer {
     SyncStream *stream = nullptr;
     QByteArray bytes;
     bool refused = false; // beyond ReplyLimits: not parsed
+    bool unreadable = false;
     QDomDocument document;
     QString status;
     QDomElement body;
@@ -376,9 +377,11 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
     } else if (!serviceAnswered) {
         endCommand();
         emit commandFailure(Inactivity::failureText(reply), STATUS_NETWORK_ERROR);
-    } else if (const Answer answer(reply, httpStatus == 200 && !download); answer.refused) {
+    } else if (const Answer answer(reply, httpStatus == 200 && !download);
+               answer.refused || answer.unreadable) {
         endCommand();
-        emit commandFailure(kHostileReply, STATUS_NETWORK_ERROR);
+        emit commandFailure(answer.refused ? kHostileReply : kUnreadableReply,
+                            STATUS_NETWORK_ERROR);
     } else if (download) {
         classifyDownloadError(answer);
     } else if (httpStatus == 200) {
