@@ -101,6 +101,20 @@ private slots:
         verifyIndexInStep();
     }
 
+    // As the tree would: text after the document refuses it, wherever the bytes are cut, and
+    // whatever a document holds is left out with it while its rows are still written.
+    void streamedReplyEndsWhereItsTreeEnds() {
+        TestHome home;
+        QByteArray envelope;
+        QVERIFY(!applyInSlices(reply(0, 3, 1, "x") + " \n altro", &envelope));
+        QCOMPARE(mirrorRows("SELECT count(*) FROM files"), QStringList{"0"});
+        QVERIFY(applyInSlices(serviceReply("5", R"(<file hash="a">testo<folder id="4"/></file>)"),
+                              &envelope));
+        QCOMPARE(mirrorRows("SELECT hash FROM files") + mirrorRows("SELECT idfolder FROM folders"),
+                 (QStringList{"a", "4"}));
+        QVERIFY(!envelope.contains("testo") && !envelope.contains("folder"));
+    }
+
     // A reply read as it is parsed must leave exactly the mirror its document tree leaves, and
     // its envelope is that tree without the documents and values, all else as it was.
     void streamedReplyWritesWhatItsTreeWrites_data() {

@@ -172,8 +172,8 @@ void LocalServicePrivate::handle(const QHttpServerRequest &request,
     else
         reply = WebPages::answer(store, rec.path, rec.query);
     // A reply that is delayed or cut is made whole first.
-    if (step)
-        reply.materialise();
+    if (step && !reply.materialise())
+        reply = ServiceActions::internalError();
     const quint64 serial = rec.serial;
     keepHeads(rec);
     log.append(std::move(rec));

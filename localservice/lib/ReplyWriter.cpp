@@ -41,18 +41,21 @@ ServiceReply ReplyWriter::streamed(const char *status, const QString &descriptio
     reply.statusNumber = QString::fromLatin1(status);
     reply.produce = [status, description, rows](QIODevice *device) {
         ReplyWriter writer(device, status, description);
-        const bool ok = rows(writer.xml());
+        // A document the store could not finish is left unclosed.
+        if (!rows(writer.xml()))
+            return false;
         writer.m_xml.writeEndDocument();
-        return ok && !writer.m_xml.hasError();
+        return !writer.m_xml.hasError();
     };
     return reply;
 }
 
-void ServiceReply::materialise() {
+bool ServiceReply::materialise() {
     if (!produce)
-        return;
+        return true;
     QBuffer buffer(&body);
     buffer.open(QIODevice::WriteOnly);
-    produce(&buffer);
+    const bool made = produce(&buffer);
     produce = nullptr;
+    return made;
 }

@@ -19,8 +19,9 @@ struct ServiceReply {
     // whole document to the device; false when it could not be finished.
     std::function<bool(QIODevice *)> produce;
 
-    // The body written whole, for a reply that must be held (scripted faults).
-    void materialise();
+    // The body written whole, for a reply that must be held (scripted faults);
+    // false when it could not be finished.
+    bool materialise();
 };
 
 // Streams a reply document: <response><statusnumber/><body><statusdescription/>

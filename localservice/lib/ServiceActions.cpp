@@ -80,9 +80,7 @@ ServiceReply storeFailure(const ServiceStore &store) {
         return ReplyWriter::failure(ServiceStatus::UnknownDocument,
                                     QStringLiteral("Documento non trovato"));
     default:
-        return ReplyWriter::failure(
-            ServiceStatus::StorageError,
-            QStringLiteral("Errore interno del servizio di conservazione, riprovare più tardi"));
+        return ServiceActions::internalError();
     }
 }
 
@@ -137,6 +135,12 @@ ServiceReply ServiceActions::handle(const ActionRequest &request) {
         return changePassword(request);
     return ReplyWriter::failure(ServiceStatus::UnknownAction,
                                 QStringLiteral("Azione \"%1\" non riconosciuta").arg(a));
+}
+
+ServiceReply ServiceActions::internalError() {
+    return ReplyWriter::failure(
+        ServiceStatus::StorageError,
+        QStringLiteral("Errore interno del servizio di conservazione, riprovare più tardi"));
 }
 
 ServiceReply ServiceActions::updateRequired(const QString &description) {

@@ -29,6 +29,8 @@ public:
     ServiceReply handle(const ActionRequest &request);
 
     // The "31" refusal of a login.
+    // The store failed: the service's own refusal, whatever went wrong.
+    static ServiceReply internalError();
     static ServiceReply updateRequired(const QString &description);
 
 private:

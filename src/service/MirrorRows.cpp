@@ -98,14 +98,14 @@ Kind kindOf(QStringView tag) {
     return KindCount;
 }
 
-sqlite3 *handleOf(const QSqlDatabase &db) {
+} // namespace
+
+sqlite3 *MirrorRows::handleOf(const QSqlDatabase &db) {
     const QVariant handle = db.driver()->handle();
     if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
         return *static_cast<sqlite3 *const *>(handle.constData());
     return nullptr;
 }
-
-} // namespace
 
 MirrorRows::MirrorRows(QSqlDatabase db)
     : m_db(db) {}

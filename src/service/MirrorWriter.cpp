@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QThread>
 
+#include <sqlite3.h>
+
 namespace {
 
 QAtomicInt connectionSerial;
@@ -45,6 +47,9 @@ MirrorWriter::~MirrorWriter() {
         QMutexLocker lock(&m_mutex);
         if (m_verdict == Verdict::None)
             m_verdict = Verdict::Undo;
+        // A long statement (the index catching up, the log copy) ends now.
+        if (m_raw)
+            sqlite3_interrupt(m_raw);
         m_changed.wakeAll();
     }
     m_thread->wait();
@@ -83,10 +88,17 @@ bool MirrorWriter::isSettled() const {
     return m_settled;
 }
 
+bool MirrorWriter::isFinished() const {
+    return !m_thread || m_thread->isFinished();
+}
+
 bool MirrorWriter::commit() {
     QMutexLocker lock(&m_mutex);
-    if (!m_ended)
+    if (!m_ended) {
+        m_verdict = Verdict::Undo;
+        m_changed.wakeAll();
         return false;
+    }
     while (!m_settled)
         m_changed.wait(&m_mutex);
     if (m_verdict == Verdict::None)
@@ -104,6 +116,10 @@ void MirrorWriter::run() {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(Database::filePath());
         bool ok = start(db);
+        {
+            QMutexLocker lock(&m_mutex);
+            m_raw = db.isOpen() ? MirrorRows::handleOf(db) : nullptr;
+        }
         {
             MirrorRows rows(db);
             ok = ok && rows.begin();
@@ -138,6 +154,10 @@ void MirrorWriter::run() {
         // left to this thread, without holding up readers or writers.
         if (committed)
             execute(db, "PRAGMA wal_checkpoint(PASSIVE)");
+        {
+            QMutexLocker lock(&m_mutex);
+            m_raw = nullptr;
+        }
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
@@ -155,7 +175,9 @@ bool MirrorWriter::start(QSqlDatabase db) {
     // soundness; the next sign-in fetches what is missing again.
     execute(db, "PRAGMA synchronous = NORMAL");
     SearchIndex::ensure(db);
-    if (!db.transaction())
+    // The write lock from the start: the look at other users' rows below must
+    // not be outdated by another writer before the first delete.
+    if (!execute(db, "BEGIN IMMEDIATE"))
         return false;
     if (m_user.isEmpty())
         return true;

@@ -12,6 +12,7 @@
 #include <vector>
 
 class QThread;
+struct sqlite3;
 
 // Writes the rows of a synchronisation on a thread and a connection of its
 // own, in one transaction that is committed or undone only when asked, so
@@ -38,6 +39,8 @@ public:
     void end();
     // Every row is written and ended, or the writer has failed.
     bool isSettled() const;
+    // The thread is done, log copy included.
+    bool isFinished() const;
     // Waits until settled, then commits; false, with everything undone, when
     // the database did not take the rows. The log is then copied into the
     // mirror's file on the writer's thread, which the destructor waits for.
@@ -61,4 +64,5 @@ private:
     enum class Verdict { None, Commit, Undo } m_verdict = Verdict::None;
     bool m_decided = false; // committed or undone
     bool m_committed = false;
+    sqlite3 *m_raw = nullptr; // the connection, while it is open
 };

@@ -21,6 +21,7 @@
 #include <QTextStream>
 #include <QUrl>
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -367,11 +368,16 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
     }
     const SyncParser::State streamed =
         stream ? stream->parser().state() : SyncParser::State::Reading;
+    const bool aborted = stream && stream->abortedReply();
+    // Rows of a reply that ends in a failure are undone before anyone hears
+    // of it (a receiver may wait on the user, or write to the mirror).
+    if (!serviceAnswered || aborted || streamed == SyncParser::State::Refused ||
+        streamed == SyncParser::State::Malformed)
+        SyncStream::drop(reply);
     if (reply->property(kOversized).toBool() || streamed == SyncParser::State::Refused) {
         endCommand();
         emit commandFailure(kHostileReply, STATUS_NETWORK_ERROR);
-    } else if ((stream && stream->abortedReply()) ||
-               (serviceAnswered && streamed == SyncParser::State::Malformed)) {
+    } else if (aborted || (serviceAnswered && streamed == SyncParser::State::Malformed)) {
         endCommand();
         emit commandFailure(kUnreadableReply, STATUS_NETWORK_ERROR);
     } else if (!serviceAnswered) {
@@ -456,7 +462,11 @@ bool QVWConn::applySync(const QDomElement &body) {
         applied = m_mirror.apply(body);
     } else if (SyncStream *stream = std::exchange(m_syncStream, nullptr)) {
         applied = stream->parser().commit();
-        m_lastWriter = stream->parser().takeWriter();
+        // Writers still copying their log are not waited for.
+        m_writers.erase(std::remove_if(m_writers.begin(), m_writers.end(),
+                                       [](const auto &w) { return w->isFinished(); }),
+                        m_writers.end());
+        m_writers.push_back(stream->parser().takeWriter());
         m_syncBody = QDomElement(); // its rows are in; none are left to apply again
         if (applied)
             m_streamedUser = m_syncUser;

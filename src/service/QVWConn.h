@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class QAuthenticator;
 class QHttpMultiPart;
@@ -131,7 +132,7 @@ private:
     // The user whose streamed login has just been written, other users' rows
     // already taken out.
     QString m_streamedUser;
-    // The writer of the last streamed synchronisation, still copying its log
-    // into the mirror's file after the commit.
-    std::unique_ptr<MirrorWriter> m_lastWriter;
+    // Writers of streamed synchronisations that may still be copying their
+    // log into the mirror's file after the commit.
+    std::vector<std::unique_ptr<MirrorWriter>> m_writers;
 };

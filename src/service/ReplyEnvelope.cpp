@@ -34,8 +34,9 @@ void writeText(QXmlStreamWriter &out, const QXmlStreamReader &xml) {
 
 } // namespace
 
-ReplyEnvelope::ReplyEnvelope()
-    : m_out(&m_text) {}
+ReplyEnvelope::ReplyEnvelope(Content content)
+    : m_out(&m_text)
+    , m_content(content) {}
 
 bool ReplyEnvelope::take(const QXmlStreamReader &xml) {
     switch (xml.tokenType()) {
@@ -51,7 +52,7 @@ bool ReplyEnvelope::take(const QXmlStreamReader &xml) {
     case QXmlStreamReader::StartElement:
         if (m_cutDepth > 0) {
             ++m_cutDepth;
-            return isData(xml.qualifiedName());
+            return m_content == Content::Dropped || isData(xml.qualifiedName());
         }
         if (m_bodyDepth >= 0) {
             ++m_bodyDepth;
@@ -79,7 +80,7 @@ bool ReplyEnvelope::take(const QXmlStreamReader &xml) {
         return true;
     case QXmlStreamReader::Characters:
         if (m_cutDepth > 0)
-            return xml.isWhitespace();
+            return m_content == Content::Dropped || xml.isWhitespace();
         writeText(m_out, xml);
         return true;
     case QXmlStreamReader::Comment:

@@ -13,14 +13,18 @@ class QXmlStreamReader;
 // of the reader at a time.
 class ReplyEnvelope {
 public:
-    ReplyEnvelope();
+    // What a left-out element may hold: whitespace and other left-out
+    // elements only (anything else makes the reply uncuttable), or anything,
+    // left out with it.
+    enum class Content { Strict, Dropped };
+    explicit ReplyEnvelope(Content content = Content::Strict);
     ReplyEnvelope(const ReplyEnvelope &) = delete;
     ReplyEnvelope &operator=(const ReplyEnvelope &) = delete;
 
     // Takes the reader's current token. False when the reply cannot be cut
     // this way: it is not a plain UTF-8 document (a type declaration, an entity
-    // reference, another encoding), or a left-out element holds anything but
-    // whitespace and other left-out elements.
+    // reference, another encoding), or, when Strict, a left-out element holds
+    // anything but whitespace and other left-out elements.
     bool take(const QXmlStreamReader &xml);
     // Some element was left out.
     bool isCut() const { return m_cut; }
@@ -35,6 +39,7 @@ public:
 private:
     QByteArray m_text;
     QXmlStreamWriter m_out;
+    Content m_content;
     bool m_cut = false;   // some element was left out
     int m_cutDepth = 0;   // > 0 inside a left-out element
     int m_bodyDepth = -1; // >= 0 inside the first body

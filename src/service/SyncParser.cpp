@@ -14,7 +14,8 @@ const qsizetype kMostWaiting = 200000;
 
 SyncParser::SyncParser(const QString &user, std::function<void()> written)
     : m_user(user)
-    , m_written(std::move(written)) {
+    , m_written(std::move(written))
+    , m_envelope(ReplyEnvelope::Content::Dropped) {
     m_xml.setNamespaceProcessing(false);
 }
 
@@ -25,8 +26,16 @@ void SyncParser::feed(const QByteArray &bytes) {
         m_bytes += bytes;
         return;
     }
-    if (m_state != State::Reading || m_complete || bytes.isEmpty())
+    if (m_state != State::Reading || bytes.isEmpty())
         return;
+    if (m_complete) {
+        // Nothing but white space may follow the document.
+        if (!QByteArrayView(bytes).trimmed().isEmpty()) {
+            m_state = State::Malformed;
+            m_writer.reset();
+        }
+        return;
+    }
     if (!m_envelope.isCut())
         m_bytes += bytes;
     m_xml.addData(bytes);

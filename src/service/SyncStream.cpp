@@ -86,5 +86,7 @@ void SyncStream::step() {
     if (!m_parser.isSettled())
         return; // the writer's notice brings the next step
     m_done = true;
-    m_onDone(m_reply);
+    // The owner may drop this stream while it hears of the reply.
+    const auto done = m_onDone;
+    done(m_reply);
 }
