@@ -45,11 +45,13 @@ MirrorWriter::~MirrorWriter() {
         return;
     {
         QMutexLocker lock(&m_mutex);
-        if (m_verdict == Verdict::None)
+        // Rows being undone: a long statement (the index catching up) ends
+        // now. A log copy after a commit is left to finish.
+        if (m_verdict == Verdict::None) {
             m_verdict = Verdict::Undo;
-        // A long statement (the index catching up, the log copy) ends now.
-        if (m_raw)
-            sqlite3_interrupt(m_raw);
+            if (m_raw)
+                sqlite3_interrupt(m_raw);
+        }
         m_changed.wakeAll();
     }
     m_thread->wait();
