@@ -30,7 +30,9 @@ qint64 ChunkedBody::writeData(const char *data, qint64 size) {
 void ChunkedBody::sendChunk() {
     if (m_pending.isEmpty())
         return;
-    m_responder.writeBody(QByteArray::number(m_pending.size(), 16) + "\r\n" + m_pending + "\r\n");
+    m_responder.writeBody(QByteArray::number(m_pending.size(), 16) + "\r\n");
+    m_responder.writeBody(m_pending);
+    m_responder.writeBody("\r\n");
     m_pending.clear();
     // Out as far as the system takes it now, without waiting for the event loop.
     if (QTcpSocket *socket = m_responder.socket())

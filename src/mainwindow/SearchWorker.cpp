@@ -1,9 +1,10 @@
 #include "mainwindow/SearchWorker.h"
 
+#include "storage/Database.h"
+
 #include <QDebug>
 #include <QFileInfo>
 #include <QSqlDatabase>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -22,10 +23,8 @@ int abandon(void *worker) {
 // Even one step of a statement can walk much of the mirror; SQLite stops it
 // when the handler says so.
 void watchProgress(const QSqlDatabase &db, SearchWorker *worker) {
-    const QVariant handle = db.driver()->handle();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-        if (sqlite3 *raw = *static_cast<sqlite3 *const *>(handle.constData()))
-            sqlite3_progress_handler(raw, StepsBetweenChecks, abandon, worker);
+    if (sqlite3 *raw = Database::sqliteHandle(db))
+        sqlite3_progress_handler(raw, StepsBetweenChecks, abandon, worker);
 }
 
 } // namespace

@@ -1,8 +1,9 @@
 #include "MirrorRows.h"
 
+#include "storage/Database.h"
+
 #include <QDebug>
 #include <QDomElement>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QXmlStreamAttributes>
@@ -100,12 +101,6 @@ Kind kindOf(QStringView tag) {
 
 } // namespace
 
-sqlite3 *MirrorRows::handleOf(const QSqlDatabase &db) {
-    const QVariant handle = db.driver()->handle();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-        return *static_cast<sqlite3 *const *>(handle.constData());
-    return nullptr;
-}
 
 MirrorRows::MirrorRows(QSqlDatabase db)
     : m_db(db) {}
@@ -126,7 +121,7 @@ bool MirrorRows::begin() {
     }
     // Each row costs the database little; the statements are the library's
     // own, bound with UTF-8 as the file keeps it, so that nothing else costs more.
-    sqlite3 *raw = handleOf(m_db);
+    sqlite3 *raw = Database::sqliteHandle(m_db);
     if (!raw)
         return false;
     for (int k = 0; k < KindCount; ++k) {

@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringView>
 
-struct sqlite3;
 struct sqlite3_stmt;
 class QDomElement;
 class QXmlStreamAttributes;
@@ -39,9 +38,6 @@ public:
         template <typename Attribute> bool take(QStringView tag, Attribute attribute, Row *row);
         int m_folderDepth = 0;
     };
-
-    // The library's own handle of a connection, null if it is not SQLite's.
-    static sqlite3 *handleOf(const QSqlDatabase &db);
 
     explicit MirrorRows(QSqlDatabase db);
     ~MirrorRows();

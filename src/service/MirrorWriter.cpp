@@ -120,7 +120,7 @@ void MirrorWriter::run() {
         bool ok = start(db);
         {
             QMutexLocker lock(&m_mutex);
-            m_raw = db.isOpen() ? MirrorRows::handleOf(db) : nullptr;
+            m_raw = db.isOpen() ? Database::sqliteHandle(db) : nullptr;
         }
         {
             MirrorRows rows(db);

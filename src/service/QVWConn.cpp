@@ -371,7 +371,7 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
     const bool aborted = stream && stream->abortedReply();
     // Rows of a reply that ends in a failure are undone before anyone hears
     // of it (a receiver may wait on the user, or write to the mirror).
-    if (!serviceAnswered || aborted || streamed == SyncParser::State::Refused ||
+    if (!serviceAnswered || streamed == SyncParser::State::Refused ||
         streamed == SyncParser::State::Malformed)
         SyncStream::drop(reply);
     if (reply->property(kOversized).toBool() || streamed == SyncParser::State::Refused) {

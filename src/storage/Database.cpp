@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -132,6 +133,13 @@ Database::Database(QObject *parent)
 
 QString Database::filePath() {
     return fileIn(dataDirectory());
+}
+
+sqlite3 *Database::sqliteHandle(const QSqlDatabase &db) {
+    const QVariant handle = db.driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        return *static_cast<sqlite3 *const *>(handle.constData());
+    return nullptr;
 }
 
 bool Database::open() {

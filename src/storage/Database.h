@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QSqlDatabase>
 
+struct sqlite3;
+
 // The per-user SQLite mirror of the account and the settings table. Every use
 // is framed by open() and close(); all Database objects share one named
 // connection.
@@ -17,6 +19,8 @@ public:
     bool open();
     // The mirror's file, for a connection of another thread.
     static QString filePath();
+    // The library's own handle of a connection, null when it is not SQLite's.
+    static sqlite3 *sqliteHandle(const QSqlDatabase &db);
     // Commits a transaction left open, then closes the connection.
     void close();
     // Re-creates the schema when the stored version is not the current one.
