@@ -4,6 +4,7 @@
 #include "account/ProxyDialog.h"
 #include "app/MessageBox.h"
 #include "app/TrayAvailability.h"
+#include "preservation/ConservaFileDialog.h"
 #include "mainwindow/DocumentSearch.h"
 #include "mainwindow/HTMLItemDelegate.h"
 #include "mainwindow/ListFileDelegate.h"
@@ -39,9 +40,10 @@ CoreMain::CoreMain(QWidget *parent)
     // The details start closed; the button offers to open them.
     detailsShown = true;
     toggleDetails();
-    // Preserving a file arrives with the preservation wizard; until then the
-    // button is there but cannot be pressed.
+    // Preserving needs a signed-in user.
     ui->btmConserva->setEnabled(false);
+    setAcceptDrops(true);
+    connect(ui->btmConserva, &QPushButton::clicked, this, &CoreMain::showConserveDialog);
 
     showListFile();
 
@@ -100,6 +102,7 @@ CoreMain::~CoreMain() {
     // Windows without a parent go first, then the connections, then the jar
     // they all share.
     delete loginDialog;
+    delete conservaDialog.data(); // a dropped file's wizard has no parent
     if (changePwdDialog) {
         disconnect(changePwdDialog, &QObject::destroyed, this, &CoreMain::resetWinChangePwd);
         delete changePwdDialog;
@@ -122,8 +125,7 @@ void CoreMain::buildTrayMenu() {
     trayMenu.addSeparator();
     showAction = trayMenu.addAction(tr("&Mostra"), this, &CoreMain::showApp);
     trayMenu.addSeparator();
-    conservaAction = trayMenu.addAction(tr("Conserva file"));
-    conservaAction->setEnabled(false); // see btmConserva
+    conservaAction = trayMenu.addAction(tr("Conserva file"), this, &CoreMain::showConserveDialog);
     trayMenu.addSeparator();
     logoutAction = trayMenu.addAction(tr("Logout"), this, &CoreMain::onClickLogout);
     loginAction =
@@ -136,6 +138,8 @@ void CoreMain::setSignedInEntriesVisible(bool signedIn) {
     for (QAction *action : {userAction, profileAction, showAction, conservaAction, logoutAction})
         action->setVisible(signedIn);
     loginAction->setVisible(!signedIn);
+    conservaAction->setEnabled(signedIn);
+    ui->btmConserva->setEnabled(signedIn);
 }
 
 void CoreMain::clickIcon(QSystemTrayIcon::ActivationReason reason) {

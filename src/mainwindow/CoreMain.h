@@ -13,6 +13,7 @@
 #include <QSystemTrayIcon>
 
 class ChangePwdDialog;
+class ConservaFileDialog;
 class DocumentSearch;
 class HTMLItemDelegate;
 class ListFileDelegate;
@@ -87,6 +88,13 @@ public slots:
     // Selects the listed document preserved from `filePath` and opens its
     // details (the wizard's "Vedi Dettagli").
     void onSelectFile(const QString &filePath);
+    void showConserveDialog();
+    // The wizard is going away (not when the user chose to keep it open).
+    void resetWinConserve();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private slots:
     void onSyncSessionLost();
@@ -103,6 +111,13 @@ private:
     void disconnectSync();
     QString categoryFilter(const QString &nameFragment);
     void openServicePage(const QString &path);
+    // One new-document wizard at a time: false (with the warning) while one
+    // is open, or a file is chosen or on its way to one.
+    bool conserveAllowed();
+    // Selects the listed document preserved from `filePath` and shows its
+    // details; false when it is not listed.
+    bool selectListedFile(const QString &filePath);
+    void openConserveDialog(QWidget *parent);
 
     QString idBuckets;
     // The profile whose documents and quota the window shows: a switch that
@@ -147,4 +162,9 @@ private:
     QString firstShownHash;
     HTMLItemDelegate *htmlDelegate = nullptr;
     bool loggedIn = false;
+    QPointer<ConservaFileDialog> conservaDialog;
+    QString pendingFilePath;
+    bool choosingFile = false;
+    // The document whose details were asked for before it was listed.
+    QString detailsWanted;
 };

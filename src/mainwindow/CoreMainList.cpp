@@ -5,6 +5,7 @@
 #include "mainwindow/FileListQuery.h"
 #include "mainwindow/ListFileDelegate.h"
 #include "mainwindow/MetaDataDetailDelegate.h"
+#include "platform/WindowFront.h"
 #include "preservation/DateFormatDelegate.h"
 #include "ui_coremain.h"
 
@@ -159,9 +160,17 @@ void CoreMain::onSelectedFile(const QItemSelection &selected, const QItemSelecti
 
 void CoreMain::onSelectFile(const QString &filePath) {
     showListFile();
+    Platform::bringToFront(this);
     loadFileList();
+    // A document just preserved is listed once the synchronisation that
+    // follows has brought the service's record.
+    if (!selectListedFile(filePath))
+        detailsWanted = filePath;
+}
+
+bool CoreMain::selectListedFile(const QString &filePath) {
     if (!fileModel)
-        return;
+        return false;
     int target = -1;
     for (int row = 0; row < fileModel->rowCount(); ++row) {
         if (fileModel->index(row, PathColumn).data(Qt::EditRole).toString() == filePath) {
@@ -170,10 +179,11 @@ void CoreMain::onSelectFile(const QString &filePath) {
         }
     }
     if (target < 0)
-        return;
+        return false;
     const QModelIndex index = proxyModel->mapFromSource(fileModel->index(target, PathColumn));
     ui->tbwFile->selectRow(index.row());
     if (!detailsShown)
         toggleDetails();
     ui->tbwFile->scrollTo(index, QAbstractItemView::PositionAtTop);
+    return true;
 }

@@ -7,6 +7,7 @@
 #include "app/MessageBox.h"
 #include "app/TrayAvailability.h"
 #include "app/UrlOpener.h"
+#include "classes/ClassFilter.h"
 #include "classes/MetadatiCategories.h"
 #include "platform/WindowFront.h"
 #include "service/QVWConn.h"
@@ -14,8 +15,6 @@
 #include "ui_coremain.h"
 
 #include <QSignalBlocker>
-#include <QSqlDriver>
-#include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlTableModel>
 #include <QUrl>
@@ -90,6 +89,8 @@ void CoreMain::onSyncCategorieOK() {
     disconnectSync();
     shownIdBuckets = idBuckets;
     loadFileList();
+    if (!detailsWanted.isEmpty())
+        selectListedFile(std::exchange(detailsWanted, QString()));
     loadCategories();
     loadingMovie.stop();
     ui->lblLoading->hide();
@@ -211,17 +212,7 @@ void CoreMain::openServicePage(const QString &path) {
 }
 
 QString CoreMain::categoryFilter(const QString &nameFragment) {
-    // Texts go into the filter as quoted SQL literals, never as typed.
-    const auto literal = [this](const QString &text) {
-        QSqlField field(QString(), QMetaType(QMetaType::QString));
-        field.setValue(text);
-        return database.db.driver()->formatValue(field);
-    };
-    QString filter = QStringLiteral("idbuckets=") + literal(idBuckets);
-    if (!nameFragment.isEmpty())
-        filter += QStringLiteral(" AND name like ") +
-                  literal(QStringLiteral("%") + nameFragment + QStringLiteral("%"));
-    return filter;
+    return ClassFilter::tableFilter(database.db, idBuckets, nameFragment);
 }
 
 void CoreMain::loadCategories() {

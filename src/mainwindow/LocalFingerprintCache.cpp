@@ -1,7 +1,7 @@
 #include "LocalFingerprintCache.h"
 
-#include <QCryptographicHash>
-#include <QFile>
+#include "preservation/Fingerprint.h"
+
 #include <QFileInfo>
 
 LocalFingerprintCache &LocalFingerprintCache::instance() {
@@ -24,22 +24,12 @@ QString LocalFingerprintCache::fingerprint(const QString &path) {
         cached->modified == current.modified && cached->changed == current.changed)
         return cached->hash;
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_entries.remove(path);
-        return QString();
-    }
     ++m_reads;
-    QCryptographicHash sha1(QCryptographicHash::Sha1);
-    char block[4096];
-    qint64 read = 0;
-    while ((read = file.read(block, sizeof block)) > 0)
-        sha1.addData(QByteArrayView(block, read));
-    if (read < 0) {
+    current.hash = Fingerprint::ofFile(path);
+    if (current.hash.isEmpty()) {
         m_entries.remove(path);
         return QString();
     }
-    current.hash = QString::fromLatin1(sha1.result().toHex());
     if (m_entries.size() >= kMaxEntries)
         m_entries.clear();
     m_entries.insert(path, current);

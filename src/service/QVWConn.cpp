@@ -260,6 +260,11 @@ void QVWConn::uploadMultipart(QHttpMultiPart *multiPart) {
     connect(m_currentReply, &QNetworkReply::uploadProgress, this, &QVWConn::onProgressUpload);
 }
 
+void QVWConn::abortCommand() {
+    endInFlight(Qt::QueuedConnection);
+    endCommand();
+}
+
 void QVWConn::applyProxySettings() {
     const QString host = m_setting.value(QStringLiteral("proxyUrl"));
     if (host.isEmpty()) {

@@ -41,6 +41,11 @@ public:
     // The multipart object becomes the reply's: the caller does not delete it.
     void uploadMultipart(QHttpMultiPart *multiPart);
     void applyProxySettings();
+    // A request (or the login renewing its session) is on its way.
+    bool isBusy() const { return m_currentReply || m_loginReply; }
+    // Drops what is in flight without a word: the user gave it up, so no
+    // failure follows.
+    void abortCommand();
 
     void login(const QString &username, const QString &password, bool forceLogin);
     // Forgets the credentials, drops what is in flight and silences the
