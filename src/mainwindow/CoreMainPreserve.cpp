@@ -46,8 +46,10 @@ void CoreMain::openConserveDialog(QWidget *parent) {
             Qt::QueuedConnection);
     connect(conservaDialog, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
     // However it goes, a wizard that is gone holds the guard no longer.
-    connect(conservaDialog, &QObject::destroyed, this, [this] {
-        if (!conservaDialog) {
+    // (A widget tells of its end while a pointer to it still holds it.)
+    connect(conservaDialog, &QObject::destroyed, this, [this](QObject *gone) {
+        if (!conservaDialog || conservaDialog.data() == gone) {
+            conservaDialog = nullptr;
             pendingFilePath.clear();
             choosingFile = false;
         }
