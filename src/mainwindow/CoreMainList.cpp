@@ -162,10 +162,10 @@ void CoreMain::onSelectFile(const QString &filePath) {
     showListFile();
     Platform::bringToFront(this);
     loadFileList();
-    // A document just preserved is listed once the synchronisation that
-    // follows has brought the service's record.
-    if (!selectListedFile(filePath))
-        detailsWanted = filePath;
+    selectListedFile(filePath);
+    // The wizard that asks is closing: the list is read again when the
+    // synchronisation that follows has brought the service's record.
+    detailsWanted = filePath;
 }
 
 bool CoreMain::selectListedFile(const QString &filePath) {
