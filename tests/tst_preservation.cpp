@@ -57,9 +57,11 @@ class TestPreservation : public QObject {
         if (found.isEmpty())
             return false;
         list->selectRow(found.first().row());
+        QPointer<ConservaFileDialog> alive(wizard); // a cancel ends it
         start->click();
-        return QTest::qWaitFor([&] { return wizard->isVisible() && page(wizard) != 1; },
-                               kTimeout);
+        return QTest::qWaitFor([&] { return !alive || (wizard->isVisible() && page(wizard) != 1); },
+                               kTimeout) &&
+               alive;
     }
     // The editors of the field page in row order: text, number, date.
     static void fill(ConservaFileDialog *wizard, const QString &text, const QString &number,
