@@ -7,16 +7,30 @@
 #include "TestHome.h"
 #include "TrayOverride.h"
 
+#include "ServiceXml.h"
 #include "account/ChangePwdDialog.h"
+#include "account/DetailDialog.h"
+#include "classes/Categorie.h"
+#include "preservation/CalendarWidget.h"
+#include "preservation/ConservaFileDialog.h"
+#include "preservation/DatePopup.h"
+#include "preservation/DialogUploadFile.h"
+#include "service/QVWConn.h"
 #include "account/ProxyDialog.h"
 #include "app/MessageBox.h"
 #include "classes/MetadatiCategories.h"
 #include "mainwindow/CoreMain.h"
 #include "service/LoginDialog.h"
+#include "storage/Database.h"
 #include "storage/Setting.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QNetworkCookieJar>
+#include <QTimer>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
@@ -26,6 +40,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <functional>
@@ -107,6 +122,143 @@ void showChartTab(CoreMain &window) {
     window.showSettings();
     auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
     tabs->setCurrentWidget(window.findChild<QWidget *>(QStringLiteral("tabStatistiche")));
+}
+
+ConservaFileDialog *dropFile(CoreMain &window, const QString &path) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    return topLevel<ConservaFileDialog>();
+}
+
+int page(ConservaFileDialog *wizard) {
+    return wizard->findChild<QTabWidget *>(QStringLiteral("tabUpload"))->currentIndex();
+}
+
+// The first class, then "Avanti"; true on the field or the failure page.
+bool uploadToFirstClass(ConservaFileDialog *wizard) {
+    auto *start = wizard->findChild<QPushButton *>(QStringLiteral("btmStartUpload"));
+    if (!waitFor([start] { return start->isEnabled(); }))
+        return false;
+    wizard->findChild<QTableView *>(QStringLiteral("twListCateg"))->selectRow(0);
+    start->click();
+    return waitFor([wizard] { return wizard->isVisible() && page(wizard) != 1; });
+}
+
+void fillFields(ConservaFileDialog *wizard) {
+    auto *rows = wizard->findChild<QWidget *>(QStringLiteral("scrollAreaWidgetContents"));
+    for (CalendarWidget *date : rows->findChildren<CalendarWidget *>())
+        date->lineEdit->setText(QStringLiteral("05/03/2013"));
+    for (QComboBox *box : rows->findChildren<QComboBox *>())
+        if (box->currentText().isEmpty() && !qobject_cast<CalendarWidget *>(box->parentWidget()))
+            box->setEditText(QStringLiteral("118"));
+}
+
+void shootPreservation(Shooter &shooter, CoreMain &window, ServiceFixture &service,
+                       const QString &dir) {
+    const QString path = QDir(dir).filePath(QStringLiteral("Fattura 2026-118.pdf"));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write("%PDF-1.4 fattura 118\n") < 0)
+        return shooter.fail(QStringLiteral("cannot write the file to preserve"));
+    file.close();
+    ConservaFileDialog *wizard = dropFile(window, path);
+    if (!wizard)
+        return shooter.fail(QStringLiteral("the drop opened no wizard"));
+    auto *start = wizard->findChild<QPushButton *>(QStringLiteral("btmStartUpload"));
+    waitFor([start] { return start->isEnabled(); });
+    wizard->findChild<QTableView *>(QStringLiteral("twListCateg"))->selectRow(0);
+    shooter.save(wizard, QStringLiteral("preserve-class.png"));
+
+    wizard->findChild<QPushButton *>(QStringLiteral("btmOpenCateg"))->click();
+    auto *classes = topLevel<Categorie>();
+    waitFor([classes] {
+        return classes && classes->findChild<QLabel *>(QStringLiteral("lblLoading"))->isHidden();
+    });
+    shooter.save(classes, QStringLiteral("classes-dialog.png"));
+    if (classes)
+        classes->findChild<QPushButton *>(QStringLiteral("btmClose"))->click();
+    waitFor([wizard] { return wizard->isVisible(); });
+
+    if (!uploadToFirstClass(wizard) || page(wizard) != 2)
+        return shooter.fail(QStringLiteral("the upload did not reach the fields"));
+    fillFields(wizard);
+    shooter.save(wizard, QStringLiteral("preserve-fields.png"));
+    if (auto *date = wizard->findChild<CalendarWidget *>()) {
+        QTimer::singleShot(200, [&shooter] {
+            auto *popup = qobject_cast<DatePopup *>(QApplication::activeModalWidget());
+            shooter.save(popup, QStringLiteral("date-popup.png"));
+            if (popup)
+                popup->reject();
+        });
+        date->calendarButton->click();
+    }
+    wizard->findChild<QPushButton *>(QStringLiteral("btmConserva"))->click();
+    auto *loading = wizard->findChild<QLabel *>(QStringLiteral("lblLoading"));
+    waitFor([loading] { return loading->isHidden(); });
+    shooter.save(wizard, QStringLiteral("preserve-success.png"));
+    wizard->close();
+    waitFor([&window] { return !topLevel<ConservaFileDialog>(); });
+    QTest::qWait(200);
+
+    // A refusal with a long description: the failure page and its details.
+    QFile other(path + QStringLiteral(".bak"));
+    if (!other.open(QIODevice::WriteOnly) || other.write("%PDF-1.4 copia\n") < 0)
+        return shooter.fail(QStringLiteral("cannot write the second file"));
+    other.close();
+    service.service().scriptReply(
+        500,
+        serviceReply(QStringLiteral("13"),
+                     QStringLiteral("<statusdescription>Lo spazio del profilo non basta per questo "
+                                    "documento: liberare spazio o acquistarne altro.&lt;br/&gt;"
+                                    "Spazio richiesto: 1 MB</statusdescription>")),
+        QStringLiteral("uploadfile"));
+    wizard = dropFile(window, other.fileName());
+    if (!wizard || !uploadToFirstClass(wizard))
+        return shooter.fail(QStringLiteral("the refused upload did not end"));
+    shooter.save(wizard, QStringLiteral("preserve-failure.png"));
+    wizard->findChild<QPushButton *>(QStringLiteral("btmShowDetailError"))->click();
+    shooter.save(wizard->findChild<DetailDialog *>(), QStringLiteral("error-detail.png"));
+    delete wizard;
+
+    // The upload window in its two phases.
+    QNetworkCookieJar jar;
+    QVWConn conn(&jar, false);
+    DialogUploadFile progress(&conn, path, nullptr);
+    progress.setMessage(QStringLiteral("Calcolo impronta in corso ..."));
+    progress.setFingerprintProgress(100, 35);
+    progress.show();
+    shooter.save(&progress, QStringLiteral("upload-fingerprint.png"));
+    progress.setMessage(QStringLiteral("Upload file in corso ..."));
+    progress.resetProgress();
+    progress.onUploadProgress(70, 100);
+    shooter.save(&progress, QStringLiteral("upload-sending.png"));
+    progress.close();
+}
+
+void shootReplacement(Shooter &shooter, CoreMain &window, const QString &dir) {
+    QString hash;
+    {
+        Database database;
+        database.open();
+        QSqlQuery first(database.db);
+        if (first.exec(QStringLiteral("SELECT hash FROM files WHERE token <> '' LIMIT 1")) &&
+            first.next())
+            hash = first.value(0).toString();
+        database.close();
+    }
+    const QString path = QDir(dir).filePath(QStringLiteral("Contratto corretto.pdf"));
+    QFile file(path);
+    if (hash.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write("%PDF-1.4 v2\n") < 0)
+        return shooter.fail(QStringLiteral("nothing to replace"));
+    file.close();
+    auto *jar = window.findChild<QVWConn *>(QString(), Qt::FindDirectChildrenOnly)->cookieJar();
+    ConservaFileDialog wizard(path, jar, QString(), QString(), hash, true, nullptr);
+    if (!waitFor([&wizard] { return wizard.isVisible() && page(&wizard) != 1; }))
+        return shooter.fail(QStringLiteral("the replacement did not reach the fields"));
+    shooter.save(&wizard, QStringLiteral("replace-fields.png"));
 }
 
 } // namespace
@@ -225,6 +377,8 @@ int main(int argc, char *argv[]) {
     shooter.save(proxy, QStringLiteral("proxy-dialog.png"));
     if (proxy)
         proxy->close();
+    setting.setValue(QStringLiteral("proxyUrl"), QString()); // the next windows talk directly
+    window.findChild<QVWConn *>(QString(), Qt::FindDirectChildrenOnly)->applyProxySettings();
 
     QTest::mouseClick(window.findChild<QLabel *>(QStringLiteral("lblChangePwd")), Qt::LeftButton);
     auto *change = topLevel<ChangePwdDialog>();
@@ -236,6 +390,11 @@ int main(int argc, char *argv[]) {
     shooter.save(change, QStringLiteral("change-password.png"));
     if (change)
         change->close();
+
+    // Beside the other pictures, but not among them.
+    QTemporaryDir files;
+    shootPreservation(shooter, window, service, files.path());
+    shootReplacement(shooter, window, files.path());
 
     return shooter.failed() ? 1 : 0;
 }
