@@ -1,11 +1,15 @@
-// Upload of a 2 GiB file through uploadMultipart() to the local service (a
-// process of its own): throughput beside curl -F to the same service, and the
-// client's peak RSS, which must show that the file is streamed.
+// The preservation wizard's path for a 2 GiB file against the local service (a
+// process of its own), from "Avanti" to the field page: the fingerprint, then
+// the upload beside curl -F to the same service, and the client's peak RSS,
+// which must show that the file is streamed.
 #include "BenchService.h"
 #include "TestHome.h"
-#include "UploadMultipart.h"
+#include "app/MessageBox.h"
+#include "preservation/ConservaFileDialog.h"
 #include "service/ClientInfo.h"
 #include "service/QVWConn.h"
+#include "service/SessionJar.h"
+#include "storage/Database.h"
 #include "storage/Setting.h"
 
 #include <QApplication>
@@ -14,7 +18,11 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QHttpMultiPart>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QSqlQuery>
+#include <QTest>
 #include <QNetworkCookieJar>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -29,7 +37,7 @@ const QString kPassword = QStringLiteral("upload-password");
 const qint64 kSize = qint64(2) << 30;
 
 [[noreturn]] void die(const QString &message) {
-    std::fprintf(stderr, "bench_upload: %s\n", qPrintable(message));
+    std::fprintf(stderr, "bench_preserve: %s\n", qPrintable(message));
     std::exit(1);
 }
 
@@ -71,14 +79,15 @@ int main(int argc, char *argv[]) {
     }
     const QString hash = QString::fromLatin1(run(QStringLiteral("sha1sum"), {path}).left(40));
 
-    // 1. The client.
+    // 1. The client: the wizard's whole path, from "Avanti" to the field page.
+    double fingerprintSeconds = 0;
     double seconds = 0;
     double peakMb = 0;
     int classId = 0;
     {
         TestHome home;
         Setting().setValue(QStringLiteral("url"), service.url());
-        auto jar = std::make_unique<QNetworkCookieJar>();
+        auto jar = std::make_unique<SessionJar>();
         auto conn = std::make_unique<QVWConn>(jar.get(), false);
         QEventLoop loop;
         QObject::connect(conn.get(), &QVWConn::loginSuccessful, &loop,
@@ -96,30 +105,46 @@ int main(int argc, char *argv[]) {
         if (classId == 0)
             die(QStringLiteral("login failed"));
 
-        QHttpMultiPart *multiPart =
-            uploadMultipart(uploadXml(classId, hash), path, QStringLiteral("documento.bin"));
-        if (!multiPart)
-            die(QStringLiteral("cannot open the file"));
-
-        QString status;
-        QObject::connect(conn.get(), &QVWConn::commandSuccessful, &loop,
-                         [&](const QDomElement &, const QString &s) {
-                             status = s;
-                             loop.quit();
-                         });
-        QObject::connect(conn.get(), &QVWConn::commandFailure, &loop,
-                         [&](const QString &message, const QString &s) {
-                             status = s + QLatin1Char(' ') + message;
-                             loop.quit();
-                         });
+        MessageBox::setHandler([](QWidget *, const MessageBox::Request &request) {
+            die(QStringLiteral("box: ") + request.title + QStringLiteral(": ") + request.text);
+            return QMessageBox::Ok;
+        });
+        QString profile;
+        {
+            Database database;
+            database.open();
+            QSqlQuery query(database.db);
+            query.prepare(QStringLiteral("SELECT idbuckets FROM folders WHERE idfolder = ?"));
+            query.addBindValue(classId);
+            if (query.exec() && query.next())
+                profile = query.value(0).toString();
+            database.close();
+        }
+        ConservaFileDialog wizard(path, jar.get(), profile, QString(), QString(), false, nullptr);
+        wizard.show();
+        auto *start = wizard.findChild<QPushButton *>(QStringLiteral("btmStartUpload"));
+        auto *pages = wizard.findChild<QTabWidget *>(QStringLiteral("tabUpload"));
+        if (!QTest::qWaitFor([start] { return start->isEnabled(); }, 60000))
+            die(QStringLiteral("the class list did not come"));
+        wizard.findChild<QTableView *>(QStringLiteral("twListCateg"))->selectRow(0);
         QElapsedTimer timer;
+        qint64 uploadStart = 0;
+        QObject::connect(wizard.findChild<QVWConn *>(), &QVWConn::avanzamentoUpload, &wizard,
+                         [&] {
+                             if (!uploadStart)
+                                 uploadStart = timer.nsecsElapsed();
+                         });
         timer.start();
-        conn->uploadMultipart(multiPart);
-        loop.exec();
-        seconds = timer.nsecsElapsed() / 1e9;
+        start->click();
+        if (!QTest::qWaitFor([&] { return wizard.isVisible() && pages->currentIndex() != 1; },
+                             30 * 60 * 1000) ||
+            pages->currentIndex() != 2)
+            die(QStringLiteral("the upload did not reach the field page"));
+        seconds = (timer.nsecsElapsed() - uploadStart) / 1e9;
+        fingerprintSeconds = uploadStart / 1e9;
         peakMb = BenchService::peakRssMb();
-        if (status != QStringLiteral("21"))
-            die(QStringLiteral("the upload was not received: ") + status);
+        MessageBox::setHandler({});
+        wizard.done(0);
     }
 
     // 2. The peer: curl -F with the same parts, on a session of its own.
@@ -157,8 +182,9 @@ int main(int argc, char *argv[]) {
             QString::fromUtf8(answer.left(300)));
 
     const double mb = kSize / 1048576.0;
-    std::printf("upload: %.1f MB/s (curl: %.1f MB/s, ratio %.2f)\n", mb / seconds, mb / curlSeconds,
+    std::printf("preserve-fingerprint: %.1f MB/s\n", mb / fingerprintSeconds);
+    std::printf("preserve-upload: %.1f MB/s (curl: %.1f MB/s, ratio %.2f)\n", mb / seconds, mb / curlSeconds,
                 curlSeconds / seconds);
-    std::printf("upload-peak-rss: %.0f MB (limit: 150 MB, ratio %.2f)\n", peakMb, peakMb / 150.0);
+    std::printf("preserve-peak-rss: %.0f MB (limit: 150 MB, ratio %.2f)\n", peakMb, peakMb / 150.0);
     return 0;
 }
