@@ -163,6 +163,7 @@ private:
     HTMLItemDelegate *htmlDelegate = nullptr;
     bool loggedIn = false;
     QPointer<ConservaFileDialog> conservaDialog;
+    QObject *conservaObject = nullptr;
     QString pendingFilePath;
     bool choosingFile = false;
     // The document whose details were asked for before it was listed.

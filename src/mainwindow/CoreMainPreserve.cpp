@@ -45,14 +45,16 @@ void CoreMain::openConserveDialog(QWidget *parent) {
     connect(conservaDialog, &ConservaFileDialog::closewindow, this, &CoreMain::resetWinConserve,
             Qt::QueuedConnection);
     connect(conservaDialog, &ConservaFileDialog::showDetails, this, &CoreMain::onSelectFile);
-    // However it goes, a wizard that is gone holds the guard no longer.
-    // (A widget tells of its end while a pointer to it still holds it.)
+    // However it goes, a wizard that is gone holds the guard no longer. (It
+    // tells of its end when it is no wizard any more: compared as an object.)
+    conservaObject = conservaDialog.data();
     connect(conservaDialog, &QObject::destroyed, this, [this](QObject *gone) {
-        if (!conservaDialog || conservaDialog.data() == gone) {
-            conservaDialog = nullptr;
-            pendingFilePath.clear();
-            choosingFile = false;
-        }
+        if (gone != conservaObject)
+            return;
+        conservaObject = nullptr;
+        conservaDialog = nullptr;
+        pendingFilePath.clear();
+        choosingFile = false;
     });
     conservaDialog->setAttribute(Qt::WA_DeleteOnClose);
     Platform::bringToFront(conservaDialog);
