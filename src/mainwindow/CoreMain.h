@@ -13,6 +13,7 @@
 #include <QSystemTrayIcon>
 
 class ChangePwdDialog;
+class ClassTableModel;
 class ConservaFileDialog;
 class DocumentSearch;
 class HTMLItemDelegate;
@@ -25,7 +26,6 @@ class QAction;
 class QItemSelection;
 class QNetworkCookieJar;
 class QSortFilterProxyModel;
-class QSqlTableModel;
 class QVWConn;
 
 namespace Ui {
@@ -109,7 +109,6 @@ private:
     QString selectedHash() const;
     void connectSync();
     void disconnectSync();
-    QString categoryFilter(const QString &nameFragment);
     void openServicePage(const QString &path);
     // One new-document wizard at a time: false (with the warning) while one
     // is open, or a file is chosen or on its way to one.
@@ -145,7 +144,7 @@ private:
     Database database;
     ListFileDelegate *fileModel = nullptr;
     MetaDataDetailDelegate *detailModel = nullptr;
-    QSqlTableModel *categoryModel = nullptr;
+    ClassTableModel *categoryModel = nullptr;
     QMovie loadingMovie;
     LoginDialog *loginDialog = nullptr;
     QNetworkCookieJar *cookieJar = nullptr;

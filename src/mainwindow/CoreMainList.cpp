@@ -161,10 +161,10 @@ void CoreMain::onSelectedFile(const QItemSelection &selected, const QItemSelecti
 void CoreMain::onSelectFile(const QString &filePath) {
     showListFile();
     Platform::bringToFront(this);
-    loadFileList();
     selectListedFile(filePath);
     // The wizard that asks is closing: the list is read again when the
-    // synchronisation that follows has brought the service's record.
+    // synchronisation that follows has brought the service's record, and
+    // the document is selected then.
     detailsWanted = filePath;
 }
 

@@ -7,7 +7,7 @@
 #include "app/MessageBox.h"
 #include "app/TrayAvailability.h"
 #include "app/UrlOpener.h"
-#include "classes/ClassFilter.h"
+#include "classes/ClassTableModel.h"
 #include "classes/MetadatiCategories.h"
 #include "platform/WindowFront.h"
 #include "service/QVWConn.h"
@@ -16,7 +16,6 @@
 
 #include <QSignalBlocker>
 #include <QSqlQuery>
-#include <QSqlTableModel>
 #include <QUrl>
 
 namespace {
@@ -211,28 +210,12 @@ void CoreMain::openServicePage(const QString &path) {
     UrlOpener::openOrTell(this, QUrl(setting.value(QStringLiteral("url")) + path));
 }
 
-QString CoreMain::categoryFilter(const QString &nameFragment) {
-    return ClassFilter::tableFilter(database.db, idBuckets, nameFragment);
-}
-
 void CoreMain::loadCategories() {
     database.open();
     delete categoryModel;
-    categoryModel = new QSqlTableModel(this, database.db);
-    categoryModel->setTable(QStringLiteral("folders"));
-    categoryModel->setFilter(categoryFilter(QString()));
-    const QStringList headers = {tr("ID"),     tr("Classe"),    tr("Gruppi"),
-                                 tr("Custom"), tr("IDBuckets"), tr("IDPolicies")};
-    for (int column = 0; column < headers.size(); ++column)
-        categoryModel->setHeaderData(column, Qt::Horizontal, headers.at(column));
-    ui->twCategorie->setModel(categoryModel);
-    for (int column : {0, 2, 3, 4, 5})
-        ui->twCategorie->hideColumn(column);
-    ui->twCategorie->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ui->twCategorie->setColumnWidth(1, ui->twCategorie->width());
-    categoryModel->select();
-    while (categoryModel->canFetchMore())
-        categoryModel->fetchMore();
+    categoryModel = new ClassTableModel(this, database.db, idBuckets);
+    categoryModel->showIn(ui->twCategorie);
+    categoryModel->reload();
     database.close();
 }
 
@@ -240,9 +223,7 @@ void CoreMain::onFilterListCateg(const QString &text) {
     if (!categoryModel)
         return;
     database.open();
-    categoryModel->setFilter(categoryFilter(text));
-    while (categoryModel->canFetchMore())
-        categoryModel->fetchMore();
+    categoryModel->filterByName(text);
     database.close();
 }
 
@@ -256,8 +237,8 @@ void CoreMain::onClickShowMetadata(const QModelIndex &index) {
     if (!categoryModel || !index.isValid())
         return;
     const int row = index.row();
-    onClickShowMetadata(categoryModel->index(row, 0).data().toInt(),
-                        categoryModel->index(row, 1).data().toString());
+    onClickShowMetadata(categoryModel->index(row, ClassTableModel::Id).data().toInt(),
+                        categoryModel->index(row, ClassTableModel::Name).data().toString());
 }
 
 void CoreMain::onClickShowMetadata(int idFolder, const QString &className) {

@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QSqlQuery>
+#include <QSignalBlocker>
 #include <QSqlQueryModel>
 #include <QTabBar>
 #include <QUrl>
@@ -47,13 +48,12 @@ ConservaFileDialog::ConservaFileDialog(const QString &filePath, QNetworkCookieJa
     ui->lblTitleSuccess->clear();
     ui->lblTitleFailure->clear();
     setStyleSheet(QStringLiteral("QToolTip {background-color: #2a82da;  }"));
-    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(ui->tbwListGroup),
-                                    static_cast<QAbstractItemView *>(ui->twListCateg)}) {
+    for (QTableView *view : {ui->tbwListGroup, ui->twListCateg}) {
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
         view->setSelectionMode(QAbstractItemView::SingleSelection);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
-        static_cast<QTableView *>(view)->verticalHeader()->hide();
-        static_cast<QTableView *>(view)->horizontalHeader()->setStretchLastSection(true);
+        view->verticalHeader()->hide();
+        view->horizontalHeader()->setStretchLastSection(true);
     }
 
     if (!replaceMode) {
@@ -142,10 +142,9 @@ void ConservaFileDialog::onSyncCategorieOK() {
     connect(ui->tbwListGroup->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &ConservaFileDialog::onSelectedGroup, Qt::UniqueConnection);
     database.close();
-    requeryClasses(QString(), QString());
-    // The search typed before the lists came still applies.
-    if (!ui->leSearch->text().isEmpty())
-        onFilterList(ui->leSearch->text());
+    // The new group list has no selection; a search typed before the lists
+    // came still applies.
+    requeryClasses(QString(), ui->leSearch->text());
     ui->btmOpenCateg->setEnabled(true);
     ui->btmStartUpload->setEnabled(true);
 }
@@ -161,7 +160,11 @@ QString ConservaFileDialog::selectedGroup() const {
 void ConservaFileDialog::onSelectedGroup(const QItemSelection &selected, const QItemSelection &) {
     if (selected.isEmpty())
         return;
-    ui->leSearch->clear();
+    {
+        // One query for the group, not one more for the cleared search.
+        const QSignalBlocker quiet(ui->leSearch);
+        ui->leSearch->clear();
+    }
     requeryClasses(selectedGroup(), QString());
 }
 

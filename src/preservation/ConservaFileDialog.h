@@ -14,7 +14,6 @@
 #include <QStringList>
 
 class DialogUploadFile;
-class QHttpMultiPart;
 class QLabel;
 class QNetworkCookieJar;
 class QSqlQueryModel;
@@ -121,7 +120,6 @@ private:
     QMap<QString, QLabel *> fieldLabels;
     QList<QWidget *> fieldEditors;
     QPointer<DialogUploadFile> uploadDialog;
-    QHttpMultiPart *multiPart = nullptr;
     QByteArray requestBody;
     QSqlQueryModel *classModel;
     QSqlQueryModel *groupModel;

@@ -181,7 +181,7 @@ void ConservaFileDialog::onStartUpload() {
     insert.exec();
     database.close();
 
-    multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
+    auto *multiPart = new QHttpMultiPart(QHttpMultiPart::FormDataType);
     auto *file = new QFile(info.absoluteFilePath(), multiPart);
     file->open(QIODevice::ReadOnly);
     requestBody = uploadDocument(info.lastModified().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")));
@@ -202,7 +202,7 @@ void ConservaFileDialog::onStartUpload() {
         uploadDialog->setMessage(QStringLiteral("Upload file in corso ..."));
         uploadDialog->resetProgress();
     }
-    conn->uploadMultipart(std::exchange(multiPart, nullptr));
+    conn->uploadMultipart(multiPart);
 }
 
 QByteArray ConservaFileDialog::uploadDocument(const QString &lastModified) const {
