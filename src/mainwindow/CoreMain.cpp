@@ -23,6 +23,7 @@ CoreMain::CoreMain(QWidget *parent)
     : QDialog(parent)
     , ui(new Ui::CoreMain)
     , trayIcon(this)
+    , exhibitor(this)
     , loadingMovie(QStringLiteral(":/images/loading.gif")) {
     cookieJar = new SessionJar;
     conn = new QVWConn(cookieJar, false);
@@ -44,6 +45,7 @@ CoreMain::CoreMain(QWidget *parent)
     ui->btmConserva->setEnabled(false);
     setAcceptDrops(true);
     connect(ui->btmConserva, &QPushButton::clicked, this, &CoreMain::showConserveDialog);
+    setUpRetrieval();
 
     showListFile();
 
@@ -216,6 +218,7 @@ void CoreMain::onClickLogout() {
     conn->deleteLater();
     conn = new QVWConn(cookieJar, false);
     conn->setParent(this);
+    bindRetrieval();
     // The list view stays without a model until the next load.
     documentSearch->cancel();
     delete proxyModel;

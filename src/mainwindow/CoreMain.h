@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/Exhibitor.h"
 #include "mainwindow/FileListQuery.h"
 #include "storage/Database.h"
 #include "storage/Setting.h"
@@ -16,6 +17,7 @@ class ChangePwdDialog;
 class ClassTableModel;
 class ConservaFileDialog;
 class DocumentSearch;
+class ExhibitRequest;
 class HTMLItemDelegate;
 class ListFileDelegate;
 class LoginDialog;
@@ -27,6 +29,7 @@ class QItemSelection;
 class QNetworkCookieJar;
 class QSortFilterProxyModel;
 class QVWConn;
+class RestoreDownload;
 
 namespace Ui {
 class CoreMain;
@@ -91,6 +94,12 @@ public slots:
     void showConserveDialog();
     // The wizard is going away (not when the user chose to keep it open).
     void resetWinConserve();
+    void onContextualMenu(const QPoint &pos);
+    void onStoriaClick();
+    void onEsibisciClick();
+    void onRipristinaClick();
+    // Replaces the selected document with a corrected file ("Rettifica").
+    void onSostituisciClick();
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -116,7 +125,13 @@ private:
     // Selects the listed document preserved from `filePath` and shows its
     // details; false when it is not listed.
     bool selectListedFile(const QString &filePath);
-    void openConserveDialog(QWidget *parent);
+    // `previousHash`: the document the file replaces; empty for a new one.
+    void openConserveDialog(QWidget *parent, const QString &previousHash = QString());
+    void setUpRetrieval();
+    // The restore and exhibition on the current connection.
+    void bindRetrieval();
+    // A cell of the selected row; empty without a selection.
+    QString selectedValue(int column, int role = Qt::DisplayRole) const;
 
     QString idBuckets;
     // The profile whose documents and quota the window shows: a switch that
@@ -128,6 +143,7 @@ private:
     QString userFigures;
     Ui::CoreMain *ui;
     QSystemTrayIcon trayIcon;
+    Exhibitor exhibitor;
     QMenu trayMenu;
     QAction *showAction = nullptr;
     QAction *quitAction = nullptr;
@@ -136,6 +152,15 @@ private:
     QAction *conservaAction = nullptr;
     QAction *profileAction = nullptr;
     QAction *logoutAction = nullptr;
+    QAction *storiaAction = nullptr;
+    QAction *esibisciAction = nullptr;
+    QAction *scaricaAction = nullptr;
+    QAction *rettificaAction = nullptr;
+    RestoreDownload *restore = nullptr;
+    ExhibitRequest *exhibit = nullptr;
+    // The document last exhibited and the file last restored to.
+    QString exhibitToken;
+    QString restoreTarget;
     Setting setting;
     QPointer<MetadatiCategories> metadataDialog;
     ChangePwdDialog *changePwdDialog = nullptr;

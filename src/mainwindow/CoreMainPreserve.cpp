@@ -26,7 +26,7 @@ bool CoreMain::conserveAllowed() {
     return false;
 }
 
-void CoreMain::openConserveDialog(QWidget *parent) {
+void CoreMain::openConserveDialog(QWidget *parent, const QString &previousHash) {
     // A folder or a device would only fail at the fingerprint, after the user
     // has chosen a class.
     const QFileInfo info(pendingFilePath);
@@ -38,8 +38,11 @@ void CoreMain::openConserveDialog(QWidget *parent) {
         choosingFile = false;
         return;
     }
+    const bool replacing = !previousHash.isEmpty();
     conservaDialog = new ConservaFileDialog(pendingFilePath, cookieJar, idBuckets, bucketName,
-                                            QString(), false, parent);
+                                            previousHash, replacing, parent);
+    // A replacement holds the window until it ends.
+    conservaDialog->setModal(replacing);
     // Queued: the wizard emits it before asking whether to close, and a
     // wizard the user keeps must keep the guard.
     connect(conservaDialog, &ConservaFileDialog::closewindow, this, &CoreMain::resetWinConserve,

@@ -9,9 +9,7 @@
 
 namespace {
 
-enum Column { Hash = 0, FileName = 1, Folder = 3, Date = 5, Token = 6, FolderId = 7, Columns = 8 };
-
-const char *const kHeaders[Columns] = {"Hash",   "File",          "Computer name", "Percorso",
+const char *const kHeaders[ListFileDelegate::Columns] = {"Hash",   "File",          "Computer name", "Percorso",
                                        "Classi", "Conservato il", "Token",         "IdFolder"};
 
 QString fileNameOf(const QString &rawPath) {

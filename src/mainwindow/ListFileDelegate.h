@@ -14,6 +14,8 @@ class QSqlQuery;
 class ListFileDelegate : public QAbstractTableModel {
     Q_OBJECT
 public:
+    enum Column { Hash = 0, FileName = 1, Folder = 3, Date = 5, Token = 6, FolderId = 7, Columns = 8 };
+
     explicit ListFileDelegate(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;

@@ -4,49 +4,50 @@
 
 #include <openssl/evp.h>
 
-#include <memory>
-
 namespace Fingerprint {
 
-namespace {
-
-struct DigestDeleter {
-    void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
-};
-using Digest = std::unique_ptr<EVP_MD_CTX, DigestDeleter>;
-
-Digest startDigest() {
-    Digest digest(EVP_MD_CTX_new());
-    if (digest && EVP_DigestInit_ex(digest.get(), EVP_sha1(), nullptr) != 1)
-        digest.reset();
-    return digest;
+void Running::Free::operator()(evp_md_ctx_st *context) const {
+    EVP_MD_CTX_free(context);
 }
 
-QString hexOf(EVP_MD_CTX *digest) {
+Running::Running()
+    : m_context(EVP_MD_CTX_new()) {
+    if (m_context && EVP_DigestInit_ex(m_context.get(), EVP_sha1(), nullptr) != 1)
+        m_context.reset();
+}
+
+Running::~Running() = default;
+
+bool Running::add(const char *data, qint64 size) {
+    if (m_context && size > 0 && EVP_DigestUpdate(m_context.get(), data, size_t(size)) != 1)
+        m_context.reset();
+    return m_context != nullptr;
+}
+
+QString Running::hex() {
     unsigned char value[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(digest, value, &length) != 1)
+    if (!m_context || EVP_DigestFinal_ex(m_context.get(), value, &length) != 1) {
+        m_context.reset();
         return QString();
+    }
+    m_context.reset();
     return QString::fromLatin1(
         QByteArray::fromRawData(reinterpret_cast<const char *>(value), int(length)).toHex());
 }
-
-} // namespace
 
 QString ofFile(const QString &path, const Step &step) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return QString();
-    Digest digest = startDigest();
-    if (!digest)
-        return QString();
+    Running digest;
     // One buffer per call, reused for every chunk.
     const std::unique_ptr<char[]> buffer(new char[kChunk]);
     const qint64 size = file.size();
     qint64 offset = 0;
     qint64 read = 0;
     while ((read = file.read(buffer.get(), kChunk)) > 0) {
-        if (EVP_DigestUpdate(digest.get(), buffer.get(), size_t(read)) != 1)
+        if (!digest.add(buffer.get(), read))
             return QString();
         if (step && !step(size, offset))
             return QString();
@@ -54,7 +55,7 @@ QString ofFile(const QString &path, const Step &step) {
     }
     if (read < 0)
         return QString();
-    return hexOf(digest.get());
+    return digest.hex();
 }
 
 QString ofHead(const QString &path) {
@@ -63,10 +64,10 @@ QString ofHead(const QString &path) {
         return QString();
     char head[4096];
     const qint64 read = file.read(head, sizeof head);
-    Digest digest = startDigest();
-    if (read <= 0 || !digest || EVP_DigestUpdate(digest.get(), head, size_t(read)) != 1)
+    Running digest;
+    if (read <= 0 || !digest.add(head, read))
         return QString();
-    return hexOf(digest.get());
+    return digest.hex();
 }
 
 } // namespace Fingerprint

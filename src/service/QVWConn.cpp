@@ -126,9 +126,10 @@ struct QVWConn::Answer {
         if (stream && stream->parser().state() == SyncParser::State::Reading) {
             document.setContent(stream->parser().envelope());
         } else {
-            bytes = stream ? stream->parser().takeBytes() : ArrivedBytes::take(reply);
+            const bool mirrored = stream != nullptr;
+            bytes = mirrored ? stream->parser().takeBytes() : ArrivedBytes::take(reply);
             // A login or synchronisation that cannot be read is no answer at all.
-            unreadable = !parse() && stream && !refused;
+            unreadable = !parse(mirrored) && mirrored && !refused;
             stream = nullptr;
         }
         status = firstElement(document, QStringLiteral("statusnumber")).text();
@@ -140,12 +141,15 @@ struct QVWConn::Answer {
             stream = nullptr;
         }
     }
-    bool parse() {
+    // `mirrored`: a login's or synchronisation's reply.
+    bool parse(bool mirrored) {
         // Parsed from the bytes as they came: the service writes UTF-8. The
-        // tree leaves out the documents and values; the mirror reads them
-        // from `bytes`.
+        // tree of a login or synchronisation leaves out the documents and
+        // values; the mirror reads them from `bytes`. Every other reply is
+        // its receivers' whole (a history lists its versions as `file`).
         bool overLimits = false;
-        const QByteArray envelope = ReplyEnvelope::strip(bytes, &overLimits);
+        const QByteArray envelope =
+            mirrored ? ReplyEnvelope::strip(bytes, &overLimits) : QByteArray();
         if (envelope.isNull()) {
             refused = overLimits || !ReplyLimits::withinLimits(bytes);
             const bool parsed = !refused && document.setContent(bytes);
@@ -234,14 +238,15 @@ void QVWConn::sendRequest(const QByteArray *body) {
         return;
     startCommand();
     m_currentReply = post(m_request, *body);
-    if (m_downloadMode) {
-        connect(m_currentReply, &QNetworkReply::downloadProgress, this,
-                &QVWConn::onProgressDownload);
-        return;
-    }
-    // Only a file, or the synchronisation of a large account, may be this large.
     QNetworkReply *reply = m_currentReply;
-    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received) {
+    const bool download = m_downloadMode;
+    if (download)
+        connect(reply, &QNetworkReply::downloadProgress, this, &QVWConn::onProgressDownload);
+    // Only a file, or the synchronisation of a large account, may be this large;
+    // a download's refusal is read whole like any other.
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply, download](qint64 received) {
+        if (download && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 500)
+            return;
         if (received > ReplyLimits::kMaxCommandBytes && !reply->property(kOversized).toBool()) {
             reply->setProperty(kOversized, true);
             reply->abort();
@@ -366,9 +371,11 @@ void QVWConn::onParseRequest(QNetworkReply *reply) {
     const bool serviceAnswered =
         (httpStatus == 200 || httpStatus == 500) && !transportError(reply->error());
     if (download && !(serviceAnswered && httpStatus == 500)) {
-        // The file itself: the receiver reads it and checks its error state.
+        // The file itself: the receiver reads it (as it arrives, or now) and
+        // checks its error state.
         endCommand();
         emit downloadFinish(reply);
+        reply->deleteLater();
         return;
     }
     const SyncParser::State streamed =

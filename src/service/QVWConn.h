@@ -43,6 +43,9 @@ public:
     void applyProxySettings();
     // A request (or the login renewing its session) is on its way.
     bool isBusy() const { return m_currentReply || m_loginReply; }
+    // The reply of the command, upload or download in flight; null when none.
+    // A download's receiver reads the file from it as it arrives.
+    QNetworkReply *currentReply() const { return m_currentReply; }
     // Drops what is in flight without a word: the user gave it up, so no
     // failure follows.
     void abortCommand();
