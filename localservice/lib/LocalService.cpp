@@ -1,5 +1,6 @@
 #include "LocalService.h"
 #include "ChunkedBody.h"
+#include "FileSender.h"
 
 #include "ServiceActions.h"
 #include "ServiceStatus.h"
@@ -9,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QDomDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QHttpServer>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
@@ -174,6 +176,11 @@ void LocalServicePrivate::handle(const QHttpServerRequest &request,
     // A reply that is delayed or cut is made whole first.
     if (step && !reply.materialise())
         reply = ServiceActions::internalError();
+    if (step && step->kind == Step::Kind::Fault && step->fault == LocalService::Fault::AlterBody) {
+        if (!reply.body.isEmpty())
+            reply.body[reply.body.size() / 2] = char(reply.body.at(reply.body.size() / 2) ^ 0x5a);
+        step.reset();
+    }
     const quint64 serial = rec.serial;
     keepHeads(rec);
     log.append(std::move(rec));
@@ -293,7 +300,16 @@ void LocalServicePrivate::send(quint64 serial, const ServiceReply &reply, const 
         rec->httpStatus = dropped ? 0 : reply.httpStatus;
         rec->statusNumber = reply.statusNumber;
     }
-    if (!fault || fault->fault == LocalService::Fault::CloseMidReply) {
+    if (!fault && !reply.filePath.isEmpty()) {
+        responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(reply.httpStatus));
+        responder.writeHeader("Content-Type", reply.contentType);
+        responder.writeHeader("Content-Length", QByteArray::number(QFileInfo(reply.filePath).size()));
+        for (const auto &header : reply.headers)
+            responder.writeHeader(header.first, header.second);
+        responder.writeBody("");
+        if (!FileSender::send(reply.filePath, socket))
+            socket->disconnectFromHost();
+    } else if (!fault || fault->fault == LocalService::Fault::CloseMidReply) {
         responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(reply.httpStatus));
         responder.writeHeader("Content-Type", reply.contentType);
         if (reply.produce)

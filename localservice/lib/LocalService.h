@@ -30,7 +30,7 @@ class LocalServicePrivate;
 // Replies of RestService: <response><statusnumber>N</statusnumber><body>
 // <statusdescription>…</statusdescription>…</body></response>, HTTP 200 for
 // success statuses, HTTP 500 for refusals. `ripristina` answers with the
-// stored bytes (HTTP 200).
+// stored bytes (HTTP 200), streamed from disk.
 //
 // Status numbers (the client's own ones and those this service adds):
 //   "0"  login refused (wrong user or password)          HTTP 500
@@ -117,7 +117,8 @@ public:
     // How the next matching request is answered instead of normally.
     enum class Fault {
         CloseBeforeReply, // the connection is dropped without any reply
-        CloseMidReply     // status line, headers and half the body, then drop
+        CloseMidReply,    // status line, headers and half the body, then drop
+        AlterBody         // the whole reply, one byte of its body in the middle changed
     };
 
     explicit LocalService(QObject *parent = nullptr);
@@ -149,8 +150,8 @@ public:
                      const QByteArray &contentType = QByteArrayLiteral("text/xml;charset=UTF-8"));
     // Run the action normally but hold its reply back for `milliseconds`.
     void delayReply(int milliseconds, const QString &action = QString());
-    // Drop the connection before or in the middle of the reply, for the next
-    // `count` matching requests. The action is still run (a dropped reply
+    // Drop the connection before or in the middle of the reply (or alter
+    // it), for the next `count` matching requests. The action is still run (a dropped reply
     // may have changed state, as on a real service). Mind that
     // QNetworkAccessManager silently resends, on a new connection, a request
     // whose connection closed before any reply byte: a single

@@ -1,6 +1,9 @@
 #include "ReplyWriter.h"
 
 #include <QBuffer>
+#include <QFile>
+
+#include <utility>
 
 ReplyWriter::ReplyWriter(const char *status, const QString &description)
     : m_xml(&m_buffer)
@@ -51,6 +54,13 @@ ServiceReply ReplyWriter::streamed(const char *status, const QString &descriptio
 }
 
 bool ServiceReply::materialise() {
+    if (!filePath.isEmpty()) {
+        QFile file(std::exchange(filePath, QString()));
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        body = file.readAll();
+        return file.error() == QFileDevice::NoError;
+    }
     if (!produce)
         return true;
     QBuffer buffer(&body);

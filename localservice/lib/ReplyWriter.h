@@ -18,9 +18,12 @@ struct ServiceReply {
     // Set for a reply written as it is sent (then `body` is empty): writes the
     // whole document to the device; false when it could not be finished.
     std::function<bool(QIODevice *)> produce;
+    // Set for a reply whose body is this file, sent from disk as it is read
+    // (then `body` is empty).
+    QString filePath;
 
-    // The body written whole, for a reply that must be held (scripted faults);
-    // false when it could not be finished.
+    // The body written (or read) whole, for a reply that must be held
+    // (scripted faults); false when it could not be finished.
     bool materialise();
 };
 

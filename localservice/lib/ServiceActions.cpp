@@ -433,7 +433,8 @@ ServiceReply ServiceActions::restore(const ActionRequest &request) {
     if (!version.isValid())
         return refusal;
     ServiceReply reply;
-    if (!m_store.readContent(version.hash, &reply.body))
+    reply.filePath = m_store.contentFile(version.hash);
+    if (reply.filePath.isEmpty())
         return storeFailure(m_store);
     reply.contentType = QByteArrayLiteral("application/octet-stream");
     return reply;

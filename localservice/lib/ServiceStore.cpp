@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -500,7 +501,7 @@ bool ServiceStore::storeContent(const QByteArray &content, const QString &hash) 
 }
 
 // Written under a temporary name and renamed, so a crash never leaves a
-// truncated file under a fingerprint; readContent() checks the bytes anyway.
+// truncated file under a fingerprint; contentFile() checks the size anyway.
 bool ServiceStore::writeContentFile(const QByteArray &content, const QString &hash) {
     const QString path = contentPath(hash);
     if (QFile::exists(path))
@@ -519,14 +520,21 @@ bool ServiceStore::writeContentFile(const QByteArray &content, const QString &ha
            fail(QStringLiteral("cannot write %1").arg(path), ErrorKind::Storage);
 }
 
-bool ServiceStore::readContent(const QString &hash, QByteArray *content) {
-    QFile file(contentPath(hash));
-    if (hash.size() != 40 || !file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("no content %1").arg(hash), ErrorKind::NotFound);
-    *content = file.readAll();
-    // A damaged store must not hand out wrong bytes as the preserved ones.
-    return fingerprint(*content) == hash ||
-           fail(QStringLiteral("content %1 is damaged").arg(hash), ErrorKind::Storage);
+QString ServiceStore::contentFile(const QString &hash) {
+    const QFileInfo file(contentPath(hash));
+    QSqlQuery q(database());
+    q.prepare(QStringLiteral("SELECT size FROM contents WHERE hash = ?"));
+    q.addBindValue(hash);
+    if (hash.size() != 40 || !q.exec() || !q.next() || !file.isFile()) {
+        fail(QStringLiteral("no content %1").arg(hash), ErrorKind::NotFound);
+        return QString();
+    }
+    // A damaged store must not hand out a truncated copy as the preserved one.
+    if (file.size() != q.value(0).toLongLong()) {
+        fail(QStringLiteral("content %1 is damaged").arg(hash), ErrorKind::Storage);
+        return QString();
+    }
+    return file.filePath();
 }
 
 // --- uploads and versions -------------------------------------------------------

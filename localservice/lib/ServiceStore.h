@@ -164,7 +164,10 @@ public:
 
     // Contents, stored once per fingerprint under the data directory.
     bool storeContent(const QByteArray &content, const QString &hash);
-    bool readContent(const QString &hash, QByteArray *content);
+    // The file holding the content of `hash`, checked against the size it
+    // was stored with; empty on failure. Its bytes are not read here: a
+    // restore streams them, and the client checks them against the hash.
+    QString contentFile(const QString &hash);
 
     bool recordUpload(const PendingUpload &upload);
     PendingUpload pendingUpload(const QString &owner, int classId, const QString &hash);

@@ -74,6 +74,9 @@ bool SignedInSession::signOut() {
 }
 
 bool SignedInSession::synchronised() {
-    QLabel *loading = child<QLabel>(window.get(), "lblLoading");
+    // The window's own spinner, not that of a window it owns.
+    QLabel *loading = nullptr;
+    for (QLabel *label : window->findChildren<QLabel *>(QStringLiteral("lblLoading")))
+        loading = label->window() == window.get() ? label : loading;
     return QTest::qWaitFor([loading] { return loading->isHidden(); }, kTimeout);
 }
