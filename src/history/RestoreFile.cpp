@@ -4,8 +4,6 @@
 
 namespace {
 
-// What the network stack holds for a reply when the disk is slower than it.
-const qint64 kReadBuffer = 8 * 1024 * 1024;
 
 // Only a reply that carries the file is read here; a refusal is the
 // connection's to read.
@@ -34,7 +32,6 @@ bool RestoreFile::open() {
 void RestoreFile::attach(QNetworkReply *reply) {
     if (!reply)
         return;
-    reply->setReadBufferSize(kReadBuffer);
     connect(reply, &QIODevice::readyRead, this, [this, reply] { drain(reply); });
 }
 

@@ -34,6 +34,7 @@ const char kSuperseded[] = "quilloraSuperseded";
 const char kOversized[] = "quilloraOversized";
 
 const int kMaxAutoLogins = 3;
+const qint64 kDownloadBuffer = 4 * 1024 * 1024;
 
 const QString kHostileReply =
     QStringLiteral("La risposta del servizio non è valida (troppo grande, troppo annidata o con "
@@ -221,6 +222,10 @@ QNetworkReply *QVWConn::createRequest(Operation op, const QNetworkRequest &reque
                        });
     } else if (!m_downloadMode) {
         new ArrivedBytes(reply);
+    } else {
+        // A file is read by its receiver as it comes; the network stack holds
+        // only so much of it meanwhile.
+        reply->setReadBufferSize(kDownloadBuffer);
     }
     return reply;
 }
