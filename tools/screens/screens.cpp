@@ -15,6 +15,11 @@
 #include "preservation/ConservaFileDialog.h"
 #include "preservation/DatePopup.h"
 #include "preservation/DialogUploadFile.h"
+#include "history/DialogDownloadFile.h"
+#include "history/Exhibitor.h"
+#include "history/HistoryFile.h"
+#include <QMenu>
+#include <QTableWidget>
 #include "service/QVWConn.h"
 #include "account/ProxyDialog.h"
 #include "app/MessageBox.h"
@@ -261,6 +266,52 @@ void shootReplacement(Shooter &shooter, CoreMain &window, const QString &dir) {
     shooter.save(&wizard, QStringLiteral("replace-fields.png"));
 }
 
+// The list's context menu on the selected row, a history with versions, the
+// download window and the exhibition's waiting window.
+void shootRetrieval(Shooter &shooter, CoreMain &window, LocalService &service) {
+    auto *list = window.findChild<QTableView *>(QStringLiteral("tbwFile"));
+    list->selectRow(0);
+    QTimer::singleShot(300, [&shooter] {
+        QWidget *menu = QApplication::activePopupWidget();
+        shooter.save(menu, QStringLiteral("context-menu.png"));
+        if (menu)
+            menu->close();
+    });
+    emit list->customContextMenuRequested(list->visualRect(list->currentIndex()).center());
+
+    const QString versions = QStringLiteral(
+        "<file hash=\"%1\" token=\"T-1\" filename=\"C:\\Documenti\\Contratti\\Contratto "
+        "fornitura.pdf\" filesize=\"48213\" tsfiles=\"%2\" idfolders=\"1\"/>");
+    service.scriptReply(
+        200,
+        serviceReply(QStringLiteral("29"),
+                     versions.arg(QString(40, QLatin1Char('a')), QStringLiteral("12/01/2013 09:14:02")) +
+                         versions.arg(QString(40, QLatin1Char('b')), QStringLiteral("03/04/2013 16:40:51")) +
+                         versions.arg(QString(40, QLatin1Char('c')), QStringLiteral("21/06/2013 11:02:37"))),
+        QStringLiteral("history"));
+    auto *jar = window.findChild<QVWConn *>(QString(), Qt::FindDirectChildrenOnly)->cookieJar();
+    HistoryFile history(jar, QString(40, QLatin1Char('c')), QStringLiteral("1"), nullptr);
+    history.show();
+    auto *table = history.findChild<QTableWidget *>(QStringLiteral("tbwListHistory"));
+    if (!waitFor([table] { return table->rowCount() == 3; }))
+        return shooter.fail(QStringLiteral("the history did not come"));
+    table->selectRow(2);
+    emit table->itemClicked(table->item(2, HistoryFile::File));
+    shooter.save(&history, QStringLiteral("history.png"));
+
+    DialogDownloadFile download(window.findChild<QVWConn *>(QString(), Qt::FindDirectChildrenOnly),
+                                nullptr);
+    download.setWindowTitle(QStringLiteral("Ripristina file"));
+    download.prepareDownload();
+    download.onDownloadProgress(qint64(1300) << 20, qint64(3) << 30);
+    download.show();
+    shooter.save(&download, QStringLiteral("download.png"));
+
+    Exhibitor exhibitor(&window);
+    exhibitor.show();
+    shooter.save(&exhibitor, QStringLiteral("exhibition-waiting.png"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -395,6 +446,7 @@ int main(int argc, char *argv[]) {
     QTemporaryDir files;
     shootPreservation(shooter, window, service, files.path());
     shootReplacement(shooter, window, files.path());
+    shootRetrieval(shooter, window, service.service());
 
     return shooter.failed() ? 1 : 0;
 }
