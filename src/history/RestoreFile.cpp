@@ -1,5 +1,7 @@
 #include "history/RestoreFile.h"
 
+#include "service/AbortLater.h"
+
 #include <QNetworkReply>
 
 namespace {
@@ -55,14 +57,8 @@ void RestoreFile::failWriting(QNetworkReply *reply) {
     m_writeFailed = true;
     m_error = m_file.errorString();
     disconnect(reply, nullptr, this, nullptr);
-    // Ended from the event loop: its end reaches the window that may delete this.
-    QMetaObject::invokeMethod(
-        reply,
-        [reply] {
-            if (!reply->isFinished())
-                reply->abort();
-        },
-        Qt::QueuedConnection);
+    // Its end reaches the window that may delete this.
+    abortLater(reply);
 }
 
 RestoreFile::Outcome RestoreFile::finish(QNetworkReply *reply) {

@@ -127,6 +127,9 @@ private:
     bool selectListedFile(const QString &filePath);
     // `previousHash`: the document the file replaces; empty for a new one.
     void openConserveDialog(QWidget *parent, const QString &previousHash = QString());
+    // Asks for the file to preserve (replacing `previousHash` when not empty)
+    // and opens its wizard.
+    void chooseConserveFile(QWidget *parent, const QString &previousHash);
     void setUpRetrieval();
     // The restore and exhibition on the current connection.
     void bindRetrieval();

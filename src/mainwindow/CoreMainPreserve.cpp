@@ -68,6 +68,10 @@ void CoreMain::showConserveDialog() {
         return;
     Platform::bringToFront(this);
     QCoreApplication::processEvents();
+    chooseConserveFile(this, QString());
+}
+
+void CoreMain::chooseConserveFile(QWidget *parent, const QString &previousHash) {
     choosingFile = true;
     pendingFilePath =
         FileDialog::getOpenFileName(this, QStringLiteral("Seleziona un file"), QDir::homePath());
@@ -75,7 +79,7 @@ void CoreMain::showConserveDialog() {
         choosingFile = false;
         return;
     }
-    openConserveDialog(this);
+    openConserveDialog(parent, previousHash);
 }
 
 void CoreMain::dragEnterEvent(QDragEnterEvent *event) {

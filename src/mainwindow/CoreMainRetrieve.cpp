@@ -99,12 +99,5 @@ void CoreMain::onSostituisciClick() {
     const QString hash = selectedValue(ListFileDelegate::Hash);
     if (hash.isEmpty() || !conserveAllowed())
         return;
-    choosingFile = true;
-    pendingFilePath =
-        FileDialog::getOpenFileName(this, QStringLiteral("Seleziona un file"), QDir::homePath());
-    if (pendingFilePath.isEmpty()) {
-        choosingFile = false;
-        return;
-    }
-    openConserveDialog(nullptr, hash);
+    chooseConserveFile(nullptr, hash);
 }

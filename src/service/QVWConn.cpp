@@ -1,6 +1,7 @@
 #include "QVWConn.h"
 
 #include "platform/FreeMemory.h"
+#include "service/AbortLater.h"
 #include "service/ClientInfo.h"
 #include "service/DomWalk.h"
 #include "service/Inactivity.h"
@@ -71,13 +72,7 @@ void supersede(QNetworkReply *reply, Qt::ConnectionType abortHow) {
         reply->abort();
         return;
     }
-    QMetaObject::invokeMethod(
-        reply,
-        [reply] {
-            if (!reply->isFinished())
-                reply->abort();
-        },
-        Qt::QueuedConnection);
+    abortLater(reply);
 }
 
 // What a reply has delivered so far, taken as it arrives: the network stack
