@@ -28,7 +28,9 @@ namespace {
 
 const QString kUser = QStringLiteral("restore");
 const QString kPassword = QStringLiteral("restore-password");
-const qint64 kSize = qint64(2) << 30;
+const qint64 kSize = qEnvironmentVariableIsSet("QUILLORA_RESTORE_MIB")
+                        ? qEnvironmentVariableIntValue("QUILLORA_RESTORE_MIB") * qint64(1 << 20)
+                        : qint64(2) << 30;
 
 [[noreturn]] void die(const QString &message) {
     std::fprintf(stderr, "bench_restore: %s\n", qPrintable(message));

@@ -35,7 +35,7 @@ const char kSuperseded[] = "quilloraSuperseded";
 const char kOversized[] = "quilloraOversized";
 
 const int kMaxAutoLogins = 3;
-const qint64 kDownloadBuffer = 4 * 1024 * 1024;
+const qint64 kDownloadBuffer = 16 * 1024 * 1024;
 
 const QString kHostileReply =
     QStringLiteral("La risposta del servizio non è valida (troppo grande, troppo annidata o con "
@@ -221,6 +221,13 @@ QNetworkReply *QVWConn::createRequest(Operation op, const QNetworkRequest &reque
         // A file is read by its receiver as it comes; the network stack holds
         // only so much of it meanwhile.
         reply->setReadBufferSize(kDownloadBuffer);
+        // The network thread learns the limit only once its own reply exists,
+        // which is surely so when the headers have come: say it again then,
+        // or the whole stream piles up there whenever the disk is slower.
+        connect(
+            reply, &QNetworkReply::metaDataChanged, reply,
+            [reply] { reply->setReadBufferSize(kDownloadBuffer); },
+            Qt::SingleShotConnection);
     }
     return reply;
 }
