@@ -2,6 +2,7 @@
 
 #include "platform/FreeMemory.h"
 #include "service/AbortLater.h"
+#include "service/ReadLimit.h"
 #include "service/ClientInfo.h"
 #include "service/DomWalk.h"
 #include "service/Inactivity.h"
@@ -220,14 +221,7 @@ QNetworkReply *QVWConn::createRequest(Operation op, const QNetworkRequest &reque
     } else {
         // A file is read by its receiver as it comes; the network stack holds
         // only so much of it meanwhile.
-        reply->setReadBufferSize(kDownloadBuffer);
-        // The network thread learns the limit only once its own reply exists,
-        // which is surely so when the headers have come: say it again then,
-        // or the whole stream piles up there whenever the disk is slower.
-        connect(
-            reply, &QNetworkReply::metaDataChanged, reply,
-            [reply] { reply->setReadBufferSize(kDownloadBuffer); },
-            Qt::SingleShotConnection);
+        limitReadBuffer(reply, kDownloadBuffer);
     }
     return reply;
 }

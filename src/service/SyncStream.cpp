@@ -1,5 +1,7 @@
 #include "SyncStream.h"
 
+#include "service/ReadLimit.h"
+
 #include <QNetworkReply>
 
 namespace {
@@ -25,7 +27,7 @@ SyncStream::SyncStream(QNetworkReply *reply, const QString &user,
                })
     , m_onDone(std::move(done)) {
     setObjectName(QLatin1String(kName));
-    reply->setReadBufferSize(kReadBuffer);
+    limitReadBuffer(reply, kReadBuffer);
     // A zero timer fires once the window's own events have been handled.
     m_next.setSingleShot(true);
     m_next.setInterval(0);
