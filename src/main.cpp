@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/QtTranslation.h"
 #include "app/SingleApplication.h"
 #include "mainwindow/CoreMain.h"
@@ -5,8 +6,22 @@
 #include <QApplication>
 #include <QLocale>
 
+#include <cstdio>
+
 int main(int argc, char *argv[]) {
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::AnyCountry));
+    QString startupRequest;
+    {
+        // The options need no display: a request is handed over from a
+        // terminal as well as from a file manager.
+        QCoreApplication commandLine(argc, argv);
+        QtTranslation::installItalian(&commandLine);
+        const CommandLine::Result result = CommandLine::run(commandLine.arguments());
+        if (result.exit)
+            return result.exitCode;
+        startupRequest = result.startupRequest;
+    }
+
     QApplication app(argc, argv);
     QtTranslation::installItalian(&app);
     QCoreApplication::addLibraryPath(QStringLiteral("."));
@@ -18,11 +33,20 @@ int main(int argc, char *argv[]) {
     if (single->isRunning()) {
         // The running instance shows itself; this one has nothing more to do.
         single->sendMessage(QStringLiteral(""), 500);
-        return 0;
+        if (startupRequest.isEmpty())
+            return 0;
+        std::fputs("Quillora Lite è già aperto: effettua l'accesso e ripeti la richiesta.\n",
+                   stderr);
+        return 1;
     }
 
     auto *window = new CoreMain;
     QObject::connect(single, &SingleApplication::messageReceived, window, &CoreMain::showApp);
+    if (!startupRequest.isEmpty()) {
+        std::fputs("Avvio di Quillora Lite: dopo l'accesso si aprirà la conservazione del file.\n",
+                   stderr);
+        window->setStartupRequest(startupRequest);
+    }
     const int exitCode = app.exec();
     delete window;
     delete single;

@@ -2,7 +2,9 @@
 
 #include "account/ChangePwdDialog.h"
 #include "account/ProxyDialog.h"
+#include "app/LocalSocketIpcServer.h"
 #include "app/MessageBox.h"
+#include "app/SingleApplication.h"
 #include "app/TrayAvailability.h"
 #include "preservation/ConservaFileDialog.h"
 #include "mainwindow/DocumentSearch.h"
@@ -18,6 +20,8 @@
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QSortFilterProxyModel>
+
+#include <utility>
 
 CoreMain::CoreMain(QWidget *parent)
     : QDialog(parent)
@@ -202,6 +206,17 @@ void CoreMain::onLoginOK(const QString &username, const QString &password, bool 
     onSyncCategorieOK();
     showListFile();
     show();
+    if (!ipcServer) {
+        ipcServer = new LocalSocketIpcServer(
+            QString::fromLatin1(SingleApplication::ApplicationKey), this);
+        connect(ipcServer, &LocalSocketIpcServer::messageReceived, this,
+                &CoreMain::parseExternalMessage);
+    }
+    if (!startupRequest.isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this, request = std::exchange(startupRequest, QString())] {
+                parseExternalMessage(request);
+            }, Qt::QueuedConnection);
 }
 
 void CoreMain::onLoginKO(const QString &username) {
@@ -211,6 +226,9 @@ void CoreMain::onLoginKO(const QString &username) {
 
 void CoreMain::onClickLogout() {
     loggedIn = false;
+    // Other programs find nobody to ask until the next sign-in.
+    delete ipcServer;
+    ipcServer = nullptr;
     setSignedInEntriesVisible(false);
     // A connection that has logged out reports nothing any more; the next
     // user needs one that answers.

@@ -19,6 +19,7 @@ class ConservaFileDialog;
 class DocumentSearch;
 class ExhibitRequest;
 class HTMLItemDelegate;
+class LocalSocketIpcServer;
 class ListFileDelegate;
 class LoginDialog;
 class MetaDataDetailDelegate;
@@ -61,6 +62,9 @@ public:
     // Every preserved document of the current profile, without the search.
     void loadFileList();
     void toggleDetails();
+    // A request of another program to carry out once someone has signed in
+    // (the file given to the program that became this client).
+    void setStartupRequest(const QString &message);
 
 public slots:
     void showApp();
@@ -97,9 +101,13 @@ public slots:
     void onContextualMenu(const QPoint &pos);
     void onStoriaClick();
     void onEsibisciClick();
+    // Exhibits the document `exhibitToken`.
+    void esibisciFile();
     void onRipristinaClick();
     // Replaces the selected document with a corrected file ("Rettifica").
     void onSostituisciClick();
+    // A request of another program: "conserva", "esibisci" or "rettifica".
+    void parseExternalMessage(const QString &message);
 
 protected:
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -122,6 +130,10 @@ private:
     // One new-document wizard at a time: false (with the warning) while one
     // is open, or a file is chosen or on its way to one.
     bool conserveAllowed();
+    void conserveExternal(const QString &path);
+    void replaceExternal(const QString &path);
+    // The preserved document stored from `path`; empty when there is none.
+    QString preservedHashOf(const QString &path);
     // Selects the listed document preserved from `filePath` and shows its
     // details; false when it is not listed.
     bool selectListedFile(const QString &filePath);
@@ -189,6 +201,9 @@ private:
     QString firstShownHash;
     HTMLItemDelegate *htmlDelegate = nullptr;
     bool loggedIn = false;
+    // Listens while someone is signed in.
+    LocalSocketIpcServer *ipcServer = nullptr;
+    QString startupRequest;
     QPointer<ConservaFileDialog> conservaDialog;
     QObject *conservaObject = nullptr;
     QString pendingFilePath;

@@ -79,6 +79,10 @@ void CoreMain::onEsibisciClick() {
     if (selectedValue(ListFileDelegate::Hash).isEmpty())
         return;
     exhibitToken = selectedValue(ListFileDelegate::Token);
+    esibisciFile();
+}
+
+void CoreMain::esibisciFile() {
     exhibit->send(exhibitToken);
 }
 

@@ -1,5 +1,6 @@
 #include "TestHome.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QSqlDatabase>
 
@@ -15,9 +16,15 @@ TestHome::TestHome() {
     QDir root(m_dir.path());
     root.mkpath(QStringLiteral("config"));
     root.mkpath(QStringLiteral("tmp"));
+    // The client's local server listens here: private, and apart from tests
+    // running beside this one.
+    root.mkpath(QStringLiteral("runtime"));
+    QFile::setPermissions(root.filePath(QStringLiteral("runtime")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     setEnv("HOME", m_dir.path());
     setEnv("XDG_CONFIG_HOME", configHome());
     setEnv("TMPDIR", root.filePath(QStringLiteral("tmp")));
+    setEnv("XDG_RUNTIME_DIR", root.filePath(QStringLiteral("runtime")));
     // QSettings caches the user path for the life of the process.
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configHome());
 }
