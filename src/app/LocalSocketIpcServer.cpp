@@ -10,8 +10,10 @@
 LocalSocketIpcServer::LocalSocketIpcServer(const QString &serverName, QObject *parent)
     : QObject(parent)
     , m_server(new QLocalServer(this)) {
+    // Made in a private place and moved to its name, which also takes over
+    // the socket a killed client left behind.
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!listen(Platform::localServerName(serverName)))
+    if (!m_server->listen(Platform::localServerName(serverName)))
         qDebug("Not able to start the Server");
     connect(m_server, &QLocalServer::newConnection, this,
             &LocalSocketIpcServer::socket_new_connection);
@@ -23,21 +25,6 @@ bool LocalSocketIpcServer::isListening() const {
 
 QString LocalSocketIpcServer::fullServerName() const {
     return m_server->fullServerName();
-}
-
-bool LocalSocketIpcServer::listen(const QString &name) {
-    if (m_server->listen(name))
-        return true;
-    if (m_server->serverError() != QAbstractSocket::AddressInUseError)
-        return false;
-    // The socket of a client that was killed stays behind; only a live
-    // listener, which accepts, keeps the name.
-    QLocalSocket probe;
-    probe.connectToServer(name);
-    if (probe.waitForConnected(1000) || probe.error() != QLocalSocket::ConnectionRefusedError)
-        return false;
-    QLocalServer::removeServer(name);
-    return m_server->listen(name);
 }
 
 void LocalSocketIpcServer::socket_new_connection() {

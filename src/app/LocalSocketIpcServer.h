@@ -31,7 +31,6 @@ public slots:
     void socket_new_connection();
 
 private:
-    bool listen(const QString &name);
     void readFrom(QLocalSocket *socket);
 
     QLocalServer *m_server;
