@@ -59,4 +59,5 @@ if [ ! -e "$db" ] && [ -n "$creds" ]; then
 fi
 HOME="$profile" XDG_CONFIG_HOME="$profile/.config" QUILLORA_SERVICE_URL="$url" build/quilloralite &
 pids+=($!)
+echo "once signed in, from another terminal: $PWD/build/quilloralite --conserva FILE"
 wait $!
