@@ -6,7 +6,8 @@ PACKAGES=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt
   qt6-l10n-tools qt6-httpserver-dev qt6-websockets-dev qt6-charts-dev libqt6opengl6-dev
   libxkbcommon-dev libqt6sql6-sqlite qt6-translations-l10n libssl-dev openssl sqlite3 xvfb xauth
   fonts-dejavu-core squid apache2-utils curl procps ccache x11vnc
-  clang libclang-rt-14-dev libsqlite3-dev)
+  clang libclang-rt-14-dev libsqlite3-dev
+  desktop-file-utils appstream dpkg-dev file librsvg2-bin debootstrap)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the program's images (src/resources/images) from the SVG sources
-# in src/resources/artwork. The results are committed, so ordinary builds never
+# in src/resources/artwork, and the application icon at the icon theme's sizes
+# (packaging/icons). The results are committed, so ordinary builds never
 # need the tools used here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,6 +50,10 @@ still_gif() {
 }
 
 png quilloralite 128 128
+# The icon theme's other sizes; its 128 and 256 are the two images just made.
+for size in 16 22 24 32 48 64; do
+  rsvg-convert -w "$size" -h "$size" -o "packaging/icons/quilloralite-$size.png" "$ART/quilloralite.svg"
+done
 png qvlite_logo_white 300 90
 png opinione 160 40
 for icon in upload folder impostazioni log_out help; do
