@@ -23,6 +23,8 @@ int main(int argc, char *argv[]) {
     }
 
     QApplication app(argc, argv);
+    // Matches the launcher and its icon on Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("example.quillora.QuilloraLite"));
     QtTranslation::installItalian(&app);
     QCoreApplication::addLibraryPath(QStringLiteral("."));
     // The program lives on in the notification area when its windows close.
