@@ -7,7 +7,8 @@ PACKAGES=(build-essential cmake qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt
   libxkbcommon-dev libqt6sql6-sqlite qt6-translations-l10n libssl-dev openssl sqlite3 xvfb xauth
   fonts-dejavu-core squid apache2-utils curl procps ccache x11vnc
   clang libclang-rt-14-dev libsqlite3-dev
-  desktop-file-utils appstream dpkg-dev file librsvg2-bin debootstrap)
+  desktop-file-utils appstream dpkg-dev file librsvg2-bin debootstrap
+  qtkeychain-qt6-dev gnome-keyring dbus dbus-bin libsecret-tools)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

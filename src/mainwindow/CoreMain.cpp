@@ -226,6 +226,10 @@ void CoreMain::onLoginKO(const QString &username) {
 
 void CoreMain::onClickLogout() {
     loggedIn = false;
+    // Cleared at sign-in already; said again in case the keychain could not
+    // be reached then.
+    if (setting.value(QStringLiteral("saveLogin")) != QLatin1String("1"))
+        setting.removeValue(QStringLiteral("password"));
     // Other programs find nobody to ask until the next sign-in.
     delete ipcServer;
     ipcServer = nullptr;

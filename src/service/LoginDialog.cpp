@@ -7,6 +7,7 @@
 #include "service/ClientInfo.h"
 #include "service/QVWConn.h"
 #include "storage/Database.h"
+#include "storage/Keychain.h"
 #include "ui_logindialog.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,8 @@ LoginDialog::LoginDialog(QNetworkCookieJar *cookieJar, QWidget *parent)
     setFixedSize(size());
 
     ui->lblLoginMessage->hide();
+    ui->lblKeychainNotice->hide();
+    connect(&Keychain::instance(), &Keychain::failed, this, &LoginDialog::onKeychainFailed);
     setInputEnabled(true);
     ui->lblVersion->setText(QStringLiteral("Versione ") + ClientInfo::version());
 
@@ -73,15 +76,32 @@ void LoginDialog::showEvent(QShowEvent *event) {
     ui->lblLoginMessage->setVisible(true);
     setInputEnabled(true);
 
-    if (setting.value(QStringLiteral("saveLogin")) == QLatin1String("1")) {
-        ui->leUsername->setText(setting.value(QStringLiteral("username")));
-        ui->lePassword->setText(setting.value(QStringLiteral("password")));
-        ui->ckbSalvaCredenziali->setChecked(true);
-    } else {
-        ui->leUsername->setText(setting.value(QStringLiteral("lastusername")));
-        ui->lePassword->clear();
-        ui->ckbSalvaCredenziali->setChecked(false);
-    }
+    ui->lblKeychainNotice->hide();
+    // Every showing gives the keychain another chance: it may have been
+    // started or unlocked since.
+    Keychain::instance().retry();
+    setting.moveSecretsToKeychain();
+
+    const bool saved = setting.value(QStringLiteral("saveLogin")) == QLatin1String("1");
+    ui->leUsername->setText(setting.value(saved ? QStringLiteral("username")
+                                                : QStringLiteral("lastusername")));
+    ui->lePassword->clear();
+    ui->ckbSalvaCredenziali->setChecked(saved);
+    // Asked even when nothing is remembered, so that a missing keychain is
+    // said before the user ticks the box. What the user typed meanwhile stays.
+    setting.valueLater(QStringLiteral("password"), this, [this, saved](const QString &password) {
+        if (saved && isVisible() && ui->lePassword->isEnabled() &&
+            ui->lePassword->text().isEmpty())
+            ui->lePassword->setText(password);
+    });
+}
+
+void LoginDialog::onKeychainFailed() {
+    // Said once: it is no news at the next showing.
+    if (!isVisible() || keychainNoticeGiven)
+        return;
+    keychainNoticeGiven = true;
+    ui->lblKeychainNotice->show();
 }
 
 void LoginDialog::onClickOK() {
@@ -107,6 +127,9 @@ void LoginDialog::onClickOK() {
             database.createTables();
             database.close();
         }
+        // The remembered password goes with the rest; the proxy's stays, as
+        // the proxy settings do, or this very sign-in could not get through.
+        setting.removeValue(QStringLiteral("password"));
     }
 
     showLoginMessage(QStringLiteral("color:black;"), QStringLiteral("Accesso in corso ..."));

@@ -44,6 +44,7 @@ public slots:
     void onLoginKO();
     void onCommandFaillure(const QString &message, const QString &status);
     void onCloseProxyDialog(int result);
+    void onKeychainFailed();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -62,4 +63,5 @@ private:
     QNetworkCookieJar *cookieJar;
     QVWConn *conn = nullptr;
     QPointer<ProxyDialog> proxyDialog;
+    bool keychainNoticeGiven = false;
 };

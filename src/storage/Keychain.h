@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+#include <QThread>
+
+#include <functional>
+
+// The system's keychain (the desktop's Secret Service, the Windows credential
+// store). Its calls may never answer (a stalled service, an unlock prompt
+// nobody answers), so each one is given TimeoutMs and then counts as failed.
+// After a failure the keychain is left alone until retry(): nobody waits for
+// it twice in a row.
+class Keychain : public QObject {
+    Q_OBJECT
+public:
+    enum class Outcome { Done, Missing, Failed };
+    using Callback = std::function<void(Outcome, const QString &)>;
+    static constexpr int TimeoutMs = 3000;
+
+    // One per process, gone with the application object.
+    static Keychain &instance();
+
+    bool usable() const { return m_usable; }
+    void retry() { m_usable = true; }
+
+    // done runs once, from the event loop, within TimeoutMs (never when
+    // context is gone first). Missing: there is no such entry.
+    void read(const QString &key, QObject *context, Callback done);
+    void write(const QString &key, const QString &secret, QObject *context, Callback done);
+
+    // Wait at most TimeoutMs without running the event loop, so no other
+    // code runs in between. Removing an entry that is not there is Done.
+    Outcome readNow(const QString &key, QString *secret);
+    Outcome writeNow(const QString &key, const QString &secret);
+    Outcome removeNow(const QString &key);
+
+signals:
+    // The keychain has just turned out unusable.
+    void failed();
+
+private:
+    enum class Operation { Read, Write, Remove };
+    struct Call;
+
+    Keychain();
+    ~Keychain() override;
+    void submit(const QSharedPointer<Call> &call);
+    void start(const QSharedPointer<Call> &call, QObject *context, Callback done);
+    void answer(const QSharedPointer<Call> &call, bool answered);
+    Outcome runNow(const QSharedPointer<Call> &call, QString *secret);
+    Outcome settle(Outcome outcome, const QString &reason);
+
+    QThread m_thread;
+    // Lives in m_thread, and so do the jobs, its children: QtKeychain's
+    // replies arrive there whatever the GUI thread is doing.
+    QObject *m_home;
+    bool m_usable = true;
+};
