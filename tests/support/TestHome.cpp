@@ -25,11 +25,6 @@ TestHome::TestHome() {
     setEnv("XDG_CONFIG_HOME", configHome());
     setEnv("TMPDIR", root.filePath(QStringLiteral("tmp")));
     setEnv("XDG_RUNTIME_DIR", root.filePath(QStringLiteral("runtime")));
-    // No developer's own keychain is ever touched: a test gets a session bus
-    // only from the private keyring's wrapper, and none otherwise.
-    if (!qEnvironmentVariableIsSet("QUILLORA_TEST_KEYRING"))
-        setEnv("DBUS_SESSION_BUS_ADDRESS", QStringLiteral("unix:path=") +
-                                               root.filePath(QStringLiteral("no-session-bus")));
     // QSettings caches the user path for the life of the process.
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configHome());
 }

@@ -46,5 +46,11 @@ ProcessSandbox::ProcessSandbox()
     QDir().mkpath(config);
     qputenv("HOME", m_dir.path().toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
+    // No developer's own keychain is ever touched: there is a session bus
+    // only under the private keyring's wrapper, and none otherwise.
+    if (qgetenv("QUILLORA_TEST_KEYRING") != qgetenv("DBUS_SESSION_BUS_ADDRESS") ||
+        qgetenv("QUILLORA_TEST_KEYRING").isEmpty())
+        qputenv("DBUS_SESSION_BUS_ADDRESS",
+                "unix:path=" + m_dir.filePath(QStringLiteral("no-session-bus")).toLocal8Bit());
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, config);
 }
