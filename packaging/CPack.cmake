@@ -25,12 +25,13 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${QUILLORA_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: the mirror's SQLite
-# driver, Qt's own Italian texts for its dialogs, Qt's further platforms (VNC)
-# and libXcursor, which the xcb platform opens by name for the cursor theme.
+# driver, Qt's own Italian texts for its dialogs, Qt's further platforms (VNC),
+# libXcursor, which the xcb platform opens by name for the cursor theme, and
+# libsecret, through which QtKeychain reaches the desktop's Secret Service.
 # The xcb and offscreen platforms, the TLS backends and the GIF reader come
 # with libqt6gui6 and libqt6network6, which the libraries already pull in.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6sql6-sqlite, qt6-qpa-plugins, qt6-translations-l10n, libxcursor1")
+    "libqt6sql6-sqlite, qt6-qpa-plugins, qt6-translations-l10n, libxcursor1, libsecret-1-0")
 # Opening the exhibition page and a downloaded update goes through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
