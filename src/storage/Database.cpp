@@ -90,8 +90,9 @@ QString dataDirectory() {
     return QDir::toNativeSeparators(QDir::cleanPath(QDir::fromNativeSeparators(path)));
 }
 
-// The mirror holds the remembered passwords in clear text: only the owner may
-// reach the directory and the file.
+// Without a keychain the mirror holds the remembered passwords in clear text,
+// and it is the user's own data anyway: only the owner may reach the
+// directory and the file.
 void restrictToOwner(const QString &path) {
     constexpr QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
                                           QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
