@@ -45,6 +45,17 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "no display: connect a VNC viewer to 127.0.0.1:5900 (from another machine:"
   echo "  ssh -L 5900:127.0.0.1:5900 $(id -un)@$(hostname) and then a viewer on localhost:5900)"
 fi
+if [ -z "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+  # No session bus, so no keychain: a private one for the demo, with a
+  # throw-away keyring, keeps the remembered password where a desktop would.
+  bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1 | paste -sd' ')
+  export DBUS_SESSION_BUS_ADDRESS=${bus% *}
+  pids+=("${bus##* }")
+  mkdir -m 0700 "$work/keyring"
+  HOME="$work/keyring" sh -c "printf demo | gnome-keyring-daemon --unlock --components=secrets \
+    --daemonize >/dev/null"
+  echo "private keyring: DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS secret-tool lookup server 'Quillora Lite' user password"
+fi
 echo "client home: $profile"
 # Remember the demo credentials in a fresh mirror, so the login dialog opens
 # filled in: the client completes the schema around this table at its start.
