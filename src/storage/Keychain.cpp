@@ -56,7 +56,14 @@ Keychain::~Keychain() {
     m_thread.wait();
 }
 
+bool Keychain::retry() {
+    if (m_unanswered.loadAcquire() == 0)
+        m_usable = true;
+    return m_usable;
+}
+
 void Keychain::submit(const QSharedPointer<Call> &call) {
+    m_unanswered.ref();
     QMetaObject::invokeMethod(
         m_home,
         [this, home = m_home, call] {
@@ -93,6 +100,7 @@ void Keychain::submit(const QSharedPointer<Call> &call) {
                     call->error = job->errorString();
                     break;
                 }
+                m_unanswered.deref();
                 call->finished.release();
                 if (call->async)
                     QMetaObject::invokeMethod(
@@ -148,7 +156,11 @@ Keychain::Outcome Keychain::writeNow(const QString &key, const QString &secret) 
 }
 
 Keychain::Outcome Keychain::removeNow(const QString &key) {
-    return runNow(QSharedPointer<Call>::create(Operation::Remove, key, QString()), nullptr);
+    const auto call = QSharedPointer<Call>::create(Operation::Remove, key, QString());
+    if (m_usable)
+        return runNow(call, nullptr);
+    submit(call);
+    return Outcome::Failed;
 }
 
 Keychain::Outcome Keychain::runNow(const QSharedPointer<Call> &call, QString *secret) {

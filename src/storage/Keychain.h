@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAtomicInt>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
@@ -11,7 +12,8 @@
 // store). Its calls may never answer (a stalled service, an unlock prompt
 // nobody answers), so each one is given TimeoutMs and then counts as failed.
 // After a failure the keychain is left alone until retry(): nobody waits for
-// it twice in a row.
+// it twice in a row. Calls reach it in the order they were made, one at a
+// time, so a removal always lands after a write that was still on its way.
 class Keychain : public QObject {
     Q_OBJECT
 public:
@@ -23,7 +25,10 @@ public:
     static Keychain &instance();
 
     bool usable() const { return m_usable; }
-    void retry() { m_usable = true; }
+    // Asks the keychain again from now on, unless it has not yet answered
+    // every earlier call (the next one would only wait behind it). Whether
+    // it will be asked.
+    bool retry();
 
     // done runs once, from the event loop, within TimeoutMs (never when
     // context is gone first). Missing: there is no such entry.
@@ -31,7 +36,9 @@ public:
     void write(const QString &key, const QString &secret, QObject *context, Callback done);
 
     // Wait at most TimeoutMs without running the event loop, so no other
-    // code runs in between. Removing an entry that is not there is Done.
+    // code runs in between. Removing an entry that is not there is Done. A
+    // removal is sent even to an unusable keychain, without waiting: what
+    // the user wants forgotten goes whenever the keychain answers again.
     Outcome readNow(const QString &key, QString *secret);
     Outcome writeNow(const QString &key, const QString &secret);
     Outcome removeNow(const QString &key);
@@ -57,4 +64,6 @@ private:
     // replies arrive there whatever the GUI thread is doing.
     QObject *m_home;
     bool m_usable = true;
+    // Calls sent and not yet answered, counted down in m_thread.
+    QAtomicInt m_unanswered;
 };

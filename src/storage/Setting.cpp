@@ -3,8 +3,39 @@
 #include "Keychain.h"
 #include "ServiceUrl.h"
 
+#include <QCoreApplication>
 #include <QSqlQuery>
+#include <QTimer>
 #include <QVariant>
+
+namespace {
+constexpr int kLogRetryMs = 2000;
+constexpr int kLogAttempts = 150;
+
+// Copies the log into the file and empties it, without waiting for anyone:
+// false while a reader of an older state or a writer is in the way.
+bool emptyLog(const QSqlDatabase &db) {
+    QSqlQuery query(db);
+    const int wait =
+        query.exec(QStringLiteral("PRAGMA busy_timeout")) && query.next() ? query.value(0).toInt() : 0;
+    query.exec(QStringLiteral("PRAGMA busy_timeout = 0"));
+    const bool emptied = query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")) &&
+                         query.next() && query.value(0).toInt() == 0;
+    query.exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(wait));
+    return emptied;
+}
+
+// Tried again while someone is in the way, for a few minutes at most.
+void emptyLogLater(int attempts) {
+    QTimer::singleShot(kLogRetryMs, QCoreApplication::instance(), [attempts] {
+        Database database;
+        const bool emptied = database.open() && emptyLog(database.db);
+        database.close();
+        if (!emptied && attempts > 1)
+            emptyLogLater(attempts - 1);
+    });
+}
+} // namespace
 
 Setting::Setting(QObject *parent)
     : QObject(parent) {}
@@ -117,8 +148,8 @@ void Setting::erase(const QString &key, const QString &only) {
         const bool erased = query.exec() && query.numRowsAffected() > 0;
         query.exec(QStringLiteral("PRAGMA secure_delete = OFF"));
         // ...and the log would keep the page as it was until the next checkpoint.
-        if (erased)
-            query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+        if (erased && !emptyLog(m_database.db))
+            emptyLogLater(kLogAttempts);
     }
     m_database.close();
 }
