@@ -10,6 +10,9 @@
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusMetaType>
+#include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -98,6 +101,29 @@ private:
     uint m_pid;
 };
 
+// The user locks the keyring, or opens it again with its password as the
+// desktop's prompt would. False when the keyring says no.
+bool lockKeyring(bool locked) {
+    const QString service = QStringLiteral("org.freedesktop.secrets");
+    const QString path = QStringLiteral("/org/freedesktop/secrets");
+    const QDBusObjectPath login(QStringLiteral("/org/freedesktop/secrets/collection/login"));
+    QDBusInterface secrets(service, path, QStringLiteral("org.freedesktop.Secret.Service"));
+    if (locked)
+        return secrets.call("Lock", QVariant::fromValue(QList<QDBusObjectPath>{login})).type() ==
+               QDBusMessage::ReplyMessage;
+    const QDBusMessage session =
+        secrets.call("OpenSession", "plain", QVariant::fromValue(QDBusVariant(QString())));
+    QDBusArgument password;
+    password.beginStructure();
+    password << session.arguments().value(1).value<QDBusObjectPath>() << QByteArray()
+             << qgetenv("QUILLORA_TEST_KEYRING_PASSWORD") << QStringLiteral("text/plain");
+    password.endStructure();
+    QDBusInterface keyring(service, path,
+                           QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"));
+    return keyring.call("UnlockWithMasterPassword", QVariant::fromValue(login),
+                        QVariant::fromValue(password)).type() == QDBusMessage::ReplyMessage;
+}
+
 LoginDialog *shownLogin() {
     LoginDialog *login = nullptr;
     return QTest::qWaitFor([&] { return (login = visibleTopLevel<LoginDialog>()); }, kTimeout)
@@ -111,6 +137,16 @@ bool noticeShown(LoginDialog *login) {
 
 QString shownPassword(LoginDialog *login) {
     return child<QLineEdit>(login, "lePassword")->text();
+}
+
+// Ctrl held at OK, the cleaning accepted, then a refused password.
+void cleanAndBeRefused(LoginDialog *login) {
+    ScriptedDialogs dialogs;
+    dialogs.expectBox("Login", "pulizia", QMessageBox::Ok);
+    child<QLineEdit>(login, "lePassword")->setText("sbagliata");
+    QTest::mouseClick(child<QPushButton>(login, "btmOk"), Qt::LeftButton, Qt::ControlModifier);
+    QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(login, "btmOk")->isEnabled(), kTimeout);
+    QVERIFY(dialogs.allAnswered());
 }
 
 } // namespace
@@ -170,15 +206,8 @@ private slots:
         QVERIFY(s.signIn(true));
         QCOMPARE(keyringEntry("password"), s.account.password);
         QVERIFY(s.signOut());
-        login = shownLogin();
-        // Ctrl held at OK, the cleaning accepted, then a refused password:
-        // nothing after the cleaning writes the password again.
-        ScriptedDialogs dialogs;
-        dialogs.expectBox("Login", "pulizia", QMessageBox::Ok);
-        child<QLineEdit>(login, "lePassword")->setText("sbagliata");
-        QTest::mouseClick(child<QPushButton>(login, "btmOk"), Qt::LeftButton, Qt::ControlModifier);
-        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(login, "btmOk")->isEnabled(), kTimeout);
-        QVERIFY(dialogs.allAnswered());
+        // Nothing after the cleaning writes the password again.
+        cleanAndBeRefused(shownLogin());
         QCOMPARE(keyringEntry("password"), QString());
         QCOMPARE(Setting().value("password"), QString());
         // The proxy settings survive the cleaning, its password with them.
@@ -254,6 +283,37 @@ private slots:
         stalled.resume();
         QTRY_VERIFY_WITH_TIMEOUT(Keychain::instance().retry(), kTimeout);
         QCOMPARE(keyringEntry("password"), QString());
+    }
+
+    // A keyring that refuses to open: the password stays in the table, and
+    // the dialog says so; once it is open, the next showing moves it there.
+    void lockedKeyringKeepsTheTable() {
+        SignedInSession s;
+        QVERIFY(s.start() && s.signOut());
+        QVERIFY(lockKeyring(true));
+        QVERIFY(s.signIn(true));
+        QCOMPARE(passwordsInTable(s.home), QStringLiteral("password"));
+        QVERIFY(s.signOut());
+        LoginDialog *login = shownLogin();
+        QTRY_VERIFY_WITH_TIMEOUT(noticeShown(login), kTimeout);
+        QCOMPARE(shownPassword(login), s.account.password);
+        QVERIFY(lockKeyring(false));
+        QVERIFY(s.signIn(true) && s.signOut());
+        QTRY_COMPARE_WITH_TIMEOUT(passwordsInTable(s.home), QString(), kTimeout);
+        QCOMPARE(keyringEntry("password"), s.account.password);
+    }
+
+    // A run that ended before the keyring answered a removal: the next start
+    // neither offers that password nor leaves it there.
+    void forgottenInAnEarlierRun() {
+        SignedInSession s;
+        QVERIFY(makeAccount(s));
+        Setting().setValue("password", s.account.password);
+        QCOMPARE(keyringEntry("password"), s.account.password);
+        storeInClearText({{"saveLogin", "1"}, {"username", "mario"}, {"passwordToForget", "1"}});
+        QVERIFY(startWindow(s));
+        QTRY_COMPARE_WITH_TIMEOUT(keyringEntry("password"), QString(), kTimeout);
+        QCOMPARE(shownPassword(shownLogin()), QString());
     }
 
     // No Secret Service on the bus: everything as before, said once.

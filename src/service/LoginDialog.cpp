@@ -97,8 +97,10 @@ void LoginDialog::showEvent(QShowEvent *event) {
 }
 
 void LoginDialog::onKeychainFailed() {
-    // Said once: it is no news at the next showing.
-    if (!isVisible() || keychainNoticeGiven)
+    // Said once: it is no news at the next showing. Not while signing in:
+    // the dialog is about to go and the notice with it; each showing asks
+    // the keychain again, so it is said when there is someone to read it.
+    if (!isVisible() || !ui->btmOk->isEnabled() || keychainNoticeGiven)
         return;
     keychainNoticeGiven = true;
     ui->lblKeychainNotice->show();

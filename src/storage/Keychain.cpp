@@ -29,6 +29,7 @@ struct Keychain::Call {
     bool async = false;
 
     bool delivered = false;
+    bool waitedInVain = false;
     QPointer<QObject> context;
     Callback done;
 };
@@ -120,6 +121,10 @@ void Keychain::write(const QString &key, const QString &secret, QObject *context
     start(QSharedPointer<Call>::create(Operation::Write, key, secret), context, std::move(done));
 }
 
+void Keychain::remove(const QString &key, QObject *context, Callback done) {
+    start(QSharedPointer<Call>::create(Operation::Remove, key, QString()), context, std::move(done));
+}
+
 void Keychain::start(const QSharedPointer<Call> &call, QObject *context, Callback done) {
     call->context = context;
     call->done = std::move(done);
@@ -157,17 +162,22 @@ Keychain::Outcome Keychain::writeNow(const QString &key, const QString &secret) 
 
 Keychain::Outcome Keychain::removeNow(const QString &key) {
     const auto call = QSharedPointer<Call>::create(Operation::Remove, key, QString());
-    if (m_usable)
-        return runNow(call, nullptr);
+    if (m_usable) {
+        const Outcome outcome = runNow(call, nullptr);
+        return call->waitedInVain ? Outcome::Pending : outcome;
+    }
+    if (m_unanswered.loadAcquire() == 0)
+        return Outcome::Failed;
     submit(call);
-    return Outcome::Failed;
+    return Outcome::Pending;
 }
 
 Keychain::Outcome Keychain::runNow(const QSharedPointer<Call> &call, QString *secret) {
     if (!m_usable)
         return Outcome::Failed;
     submit(call);
-    if (!call->finished.tryAcquire(1, TimeoutMs))
+    call->waitedInVain = !call->finished.tryAcquire(1, TimeoutMs);
+    if (call->waitedInVain)
         return settle(Outcome::Failed, QStringLiteral("nessuna risposta"));
     if (secret && call->outcome == Outcome::Done)
         *secret = call->secret;

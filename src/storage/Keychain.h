@@ -17,7 +17,9 @@
 class Keychain : public QObject {
     Q_OBJECT
 public:
-    enum class Outcome { Done, Missing, Failed };
+    // Pending: a removal sent and not answered yet, carried out whenever the
+    // keychain answers.
+    enum class Outcome { Done, Missing, Failed, Pending };
     using Callback = std::function<void(Outcome, const QString &)>;
     static constexpr int TimeoutMs = 3000;
 
@@ -34,11 +36,13 @@ public:
     // context is gone first). Missing: there is no such entry.
     void read(const QString &key, QObject *context, Callback done);
     void write(const QString &key, const QString &secret, QObject *context, Callback done);
+    void remove(const QString &key, QObject *context, Callback done);
 
     // Wait at most TimeoutMs without running the event loop, so no other
     // code runs in between. Removing an entry that is not there is Done. A
-    // removal is sent even to an unusable keychain, without waiting: what
-    // the user wants forgotten goes whenever the keychain answers again.
+    // removal is sent, without waiting, even to a keychain that turned out
+    // unusable by sitting on an earlier call: it lands after that one, so
+    // what the user wants forgotten goes when the keychain answers again.
     Outcome readNow(const QString &key, QString *secret);
     Outcome writeNow(const QString &key, const QString &secret);
     Outcome removeNow(const QString &key);

@@ -44,9 +44,19 @@ bool Setting::isSecret(const QString &key) {
     return key == QLatin1String("password") || key == QLatin1String("proxyPassword");
 }
 
+// Marks a password the keychain may still hold though the user had it
+// forgotten: the keychain had not answered the removal.
+QString Setting::forgetKey(const QString &key) {
+    return key + QLatin1String("ToForget");
+}
+
+bool Setting::inKeychain(const QString &key, const QString &stored) {
+    return stored.isEmpty() && isSecret(key) && storedValue(forgetKey(key)).isEmpty();
+}
+
 QString Setting::value(const QString &key) {
     const QString stored = storedValue(key);
-    if (!stored.isEmpty() || !isSecret(key))
+    if (!inKeychain(key, stored))
         return stored;
     QString secret;
     Keychain::instance().readNow(key, &secret);
@@ -68,27 +78,29 @@ void Setting::setValue(const QString &key, const QString &value) {
         return;
     }
     erase(key);
+    deleteRow(forgetKey(key));
 }
 
 void Setting::removeValue(const QString &key) {
-    if (isSecret(key)) {
-        Keychain::instance().removeNow(key);
-        erase(key);
+    if (!isSecret(key)) {
+        deleteRow(key);
         return;
     }
-    if (m_database.open()) {
-        QSqlQuery query(m_database.db);
-        query.prepare(QStringLiteral("DELETE FROM settings WHERE key = ?"));
-        query.addBindValue(key);
-        query.exec();
-    }
-    m_database.close();
+    // A removal still on its way is remembered until the keychain confirms
+    // it, so that the entry is not read back meanwhile and its removal is
+    // asked again at the next showing of the login, in this run or a later one.
+    const Keychain::Outcome outcome = Keychain::instance().removeNow(key);
+    if (outcome == Keychain::Outcome::Pending)
+        store(forgetKey(key), QStringLiteral("1"));
+    else if (outcome == Keychain::Outcome::Done)
+        deleteRow(forgetKey(key));
+    erase(key);
 }
 
 void Setting::valueLater(const QString &key, QObject *context,
                          std::function<void(const QString &)> done) {
     const QString stored = storedValue(key);
-    if (!stored.isEmpty() || !isSecret(key)) {
+    if (!inKeychain(key, stored)) {
         done(stored);
         return;
     }
@@ -99,14 +111,20 @@ void Setting::valueLater(const QString &key, QObject *context,
 void Setting::moveSecretsToKeychain() {
     for (const QString &key : {QStringLiteral("password"), QStringLiteral("proxyPassword")}) {
         const QString stored = storedValue(key);
-        if (stored.isEmpty())
-            continue;
-        Keychain::instance().write(key, stored, this,
-                                   [this, key, stored](Keychain::Outcome outcome, const QString &) {
-                                       // A password changed meanwhile is not the one moved.
-                                       if (outcome == Keychain::Outcome::Done)
-                                           erase(key, stored);
-                                   });
+        if (!stored.isEmpty()) {
+            Keychain::instance().write(key, stored, this,
+                                       [this, key, stored](Keychain::Outcome outcome, const QString &) {
+                                           // A password changed or forgotten meanwhile is not
+                                           // the one moved.
+                                           if (outcome == Keychain::Outcome::Done && erase(key, stored))
+                                               deleteRow(forgetKey(key));
+                                       });
+        } else if (!storedValue(forgetKey(key)).isEmpty()) {
+            Keychain::instance().remove(key, this, [this, key](Keychain::Outcome outcome, const QString &) {
+                if (outcome == Keychain::Outcome::Done)
+                    deleteRow(forgetKey(key));
+            });
+        }
     }
 }
 
@@ -134,7 +152,18 @@ void Setting::store(const QString &key, const QString &value) {
     m_database.close();
 }
 
-void Setting::erase(const QString &key, const QString &only) {
+void Setting::deleteRow(const QString &key) {
+    if (m_database.open()) {
+        QSqlQuery query(m_database.db);
+        query.prepare(QStringLiteral("DELETE FROM settings WHERE key = ?"));
+        query.addBindValue(key);
+        query.exec();
+    }
+    m_database.close();
+}
+
+bool Setting::erase(const QString &key, const QString &only) {
+    bool erased = false;
     if (m_database.open()) {
         QSqlQuery query(m_database.db);
         // A deleted row's bytes would otherwise stay in the file's free space.
@@ -145,11 +174,12 @@ void Setting::erase(const QString &key, const QString &only) {
         query.addBindValue(key);
         if (!only.isNull())
             query.addBindValue(only);
-        const bool erased = query.exec() && query.numRowsAffected() > 0;
+        erased = query.exec() && query.numRowsAffected() > 0;
         query.exec(QStringLiteral("PRAGMA secure_delete = OFF"));
         // ...and the log would keep the page as it was until the next checkpoint.
         if (erased && !emptyLog(m_database.db))
             emptyLogLater(kLogAttempts);
     }
     m_database.close();
+    return erased;
 }

@@ -33,11 +33,15 @@ public:
     static bool isSecret(const QString &key);
 
 private:
+    static QString forgetKey(const QString &key);
+    // Whether the value is the keychain's to give, given the table's.
+    bool inKeychain(const QString &key, const QString &stored);
     QString storedValue(const QString &key);
     void store(const QString &key, const QString &value);
+    void deleteRow(const QString &key);
     // Deletes the row, overwriting its bytes in the file; when only is not
-    // null, only while the row still holds that value.
-    void erase(const QString &key, const QString &only = QString());
+    // null, only while the row still holds that value. Whether it was there.
+    bool erase(const QString &key, const QString &only = QString());
 
     Database m_database;
 };

@@ -8,10 +8,12 @@ if [ -z "${QUILLORA_KEYRING_BUS:-}" ]; then
 fi
 # The test sandbox keeps this bus only when told its very address.
 export QUILLORA_TEST_KEYRING="$DBUS_SESSION_BUS_ADDRESS"
+# ...and the password that opens the keyring again once a test has locked it.
+export QUILLORA_TEST_KEYRING_PASSWORD=throwaway
 keyring_home=$(mktemp -d)
 trap 'rm -rf "$keyring_home"' EXIT
 # The daemon keeps its keyrings under the HOME it starts with.
-HOME="$keyring_home" sh -c "printf 'throwaway' |
+HOME="$keyring_home" sh -c "printf '$QUILLORA_TEST_KEYRING_PASSWORD' |
   gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null"
 status=0
 "$@" || status=$?
