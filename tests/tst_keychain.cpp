@@ -10,7 +10,7 @@
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusVariant>
 #include <QElapsedTimer>
@@ -101,27 +101,48 @@ private:
     uint m_pid;
 };
 
+// A Secret Service secret, (oayays) on the bus.
+struct Secret {
+    QDBusObjectPath session;
+    QByteArray value;
+};
+QDBusArgument &operator<<(QDBusArgument &out, const Secret &secret) {
+    out.beginStructure();
+    out << secret.session << QByteArray() << secret.value << QStringLiteral("text/plain");
+    out.endStructure();
+    return out;
+}
+const QDBusArgument &operator>>(const QDBusArgument &in, Secret &) {
+    return in;
+}
+
+} // namespace
+Q_DECLARE_METATYPE(Secret)
+namespace {
+
 // The user locks the keyring, or opens it again with its password as the
 // desktop's prompt would. False when the keyring says no.
 bool lockKeyring(bool locked) {
-    const QString service = QStringLiteral("org.freedesktop.secrets");
-    const QString path = QStringLiteral("/org/freedesktop/secrets");
+    const auto call = [](const QString &interface, const QString &method, const QVariantList &arguments) {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            "org.freedesktop.secrets", "/org/freedesktop/secrets", interface, method);
+        message.setArguments(arguments);
+        return QDBusConnection::sessionBus().call(message);
+    };
+    const QString service = QStringLiteral("org.freedesktop.Secret.Service");
     const QDBusObjectPath login(QStringLiteral("/org/freedesktop/secrets/collection/login"));
-    QDBusInterface secrets(service, path, QStringLiteral("org.freedesktop.Secret.Service"));
     if (locked)
-        return secrets.call("Lock", QVariant::fromValue(QList<QDBusObjectPath>{login})).type() ==
+        return call(service, "Lock", {QVariant::fromValue(QList<QDBusObjectPath>{login})}).type() ==
                QDBusMessage::ReplyMessage;
+    qDBusRegisterMetaType<Secret>();
     const QDBusMessage session =
-        secrets.call("OpenSession", "plain", QVariant::fromValue(QDBusVariant(QString())));
-    QDBusArgument password;
-    password.beginStructure();
-    password << session.arguments().value(1).value<QDBusObjectPath>() << QByteArray()
-             << qgetenv("QUILLORA_TEST_KEYRING_PASSWORD") << QStringLiteral("text/plain");
-    password.endStructure();
-    QDBusInterface keyring(service, path,
-                           QStringLiteral("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface"));
-    return keyring.call("UnlockWithMasterPassword", QVariant::fromValue(login),
-                        QVariant::fromValue(password)).type() == QDBusMessage::ReplyMessage;
+        call(service, "OpenSession", {"plain", QVariant::fromValue(QDBusVariant(QString()))});
+    const Secret password{session.arguments().value(1).value<QDBusObjectPath>(),
+                          qgetenv("QUILLORA_TEST_KEYRING_PASSWORD")};
+    return call("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface",
+                "UnlockWithMasterPassword",
+                {QVariant::fromValue(login), QVariant::fromValue(password)})
+               .type() == QDBusMessage::ReplyMessage;
 }
 
 LoginDialog *shownLogin() {
