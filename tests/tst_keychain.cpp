@@ -35,9 +35,9 @@ bool privateKeyring() {
 // What the desktop's own tool finds in the keyring; "" when nothing.
 QString keyringEntry(const QString &key) {
     QProcess tool;
-    tool.start(QStringLiteral("secret-tool"), {QStringLiteral("lookup"), QStringLiteral("server"),
-                                               QStringLiteral("Quillora Lite"),
-                                               QStringLiteral("user"), key});
+    tool.start(QStringLiteral("secret-tool"),
+               {QStringLiteral("lookup"), QStringLiteral("server"), QStringLiteral("Quillora Lite"),
+                QStringLiteral("user"), key});
     return tool.waitForFinished(kTimeout) ? QString::fromUtf8(tool.readAllStandardOutput())
                                           : QStringLiteral("<secret-tool did not end>");
 }
@@ -59,9 +59,10 @@ void storeInClearText(const QMap<QString, QString> &values) {
 // The keys of the passwords sqlite3 finds in the file, space-separated.
 QString passwordsInTable(const TestHome &home) {
     QProcess sqlite;
-    sqlite.start(QStringLiteral("sqlite3"),
-                 {home.databaseFile(), QStringLiteral("SELECT key FROM settings WHERE key IN "
-                                                      "('password', 'proxyPassword') ORDER BY key")});
+    sqlite.start(
+        QStringLiteral("sqlite3"),
+        {home.databaseFile(), QStringLiteral("SELECT key FROM settings WHERE key IN "
+                                             "('password', 'proxyPassword') ORDER BY key")});
     if (!sqlite.waitForFinished(kTimeout) || sqlite.exitCode() != 0)
         return QStringLiteral("<sqlite3 failed>");
     return QString::fromUtf8(sqlite.readAllStandardOutput()).simplified();
@@ -83,8 +84,9 @@ bool fileHolds(const TestHome &home, const QString &text) {
 class StalledKeyring {
 public:
     StalledKeyring()
-        : m_pid(QDBusConnection::sessionBus().interface()->servicePid(
-                                                             "org.freedesktop.secrets")
+        : m_pid(QDBusConnection::sessionBus()
+                    .interface()
+                    ->servicePid("org.freedesktop.secrets")
                     .value()) {
         if (m_pid > 0)
             ::kill(pid_t(m_pid), SIGSTOP);
@@ -123,7 +125,8 @@ namespace {
 // The user locks the keyring, or opens it again with its password as the
 // desktop's prompt would. False when the keyring says no.
 bool lockKeyring(bool locked) {
-    const auto call = [](const QString &interface, const QString &method, const QVariantList &arguments) {
+    const auto call = [](const QString &interface, const QString &method,
+                         const QVariantList &arguments) {
         QDBusMessage message = QDBusMessage::createMethodCall(
             "org.freedesktop.secrets", "/org/freedesktop/secrets", interface, method);
         message.setArguments(arguments);
@@ -286,9 +289,11 @@ private slots:
         QVERIFY(startWindow(s));
         LoginDialog *login = shownLogin();
         QCOMPARE(shownPassword(login), s.account.password);
-        QVERIFY2(clock.elapsed() < Keychain::TimeoutMs, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < Keychain::TimeoutMs,
+                 qPrintable(QString::number(clock.elapsed())));
         QTRY_VERIFY_WITH_TIMEOUT(noticeShown(login), kTimeout);
-        QVERIFY2(clock.elapsed() < Keychain::TimeoutMs + 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < Keychain::TimeoutMs + 2000,
+                 qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(passwordsInTable(s.home), QStringLiteral("password"));
 
         QTest::mouseClick(child<QPushButton>(login, "btmOk"), Qt::LeftButton);
@@ -345,7 +350,8 @@ private slots:
         QVERIFY(makeAccount(s) && startWindow(s));
         LoginDialog *login = shownLogin();
         QTRY_VERIFY_WITH_TIMEOUT(noticeShown(login), kTimeout);
-        QVERIFY2(clock.elapsed() < Keychain::TimeoutMs + 2000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < Keychain::TimeoutMs + 2000,
+                 qPrintable(QString::number(clock.elapsed())));
         QVERIFY(s.signIn(true));
         QCOMPARE(passwordsInTable(s.home), QStringLiteral("password"));
         Setting().setValue("proxyPassword", kProxySecret);

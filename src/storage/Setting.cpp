@@ -16,8 +16,9 @@ constexpr int kLogAttempts = 150;
 // false while a reader of an older state or a writer is in the way.
 bool emptyLog(const QSqlDatabase &db) {
     QSqlQuery query(db);
-    const int wait =
-        query.exec(QStringLiteral("PRAGMA busy_timeout")) && query.next() ? query.value(0).toInt() : 0;
+    const int wait = query.exec(QStringLiteral("PRAGMA busy_timeout")) && query.next()
+                         ? query.value(0).toInt()
+                         : 0;
     query.exec(QStringLiteral("PRAGMA busy_timeout = 0"));
     const bool emptied = query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")) &&
                          query.next() && query.value(0).toInt() == 0;
@@ -112,18 +113,19 @@ void Setting::moveSecretsToKeychain() {
     for (const QString &key : {QStringLiteral("password"), QStringLiteral("proxyPassword")}) {
         const QString stored = storedValue(key);
         if (!stored.isEmpty()) {
-            Keychain::instance().write(key, stored, this,
-                                       [this, key, stored](Keychain::Outcome outcome, const QString &) {
-                                           // A password changed or forgotten meanwhile is not
-                                           // the one moved.
-                                           if (outcome == Keychain::Outcome::Done && erase(key, stored))
-                                               deleteRow(forgetKey(key));
-                                       });
+            Keychain::instance().write(
+                key, stored, this, [this, key, stored](Keychain::Outcome outcome, const QString &) {
+                    // A password changed or forgotten meanwhile is not
+                    // the one moved.
+                    if (outcome == Keychain::Outcome::Done && erase(key, stored))
+                        deleteRow(forgetKey(key));
+                });
         } else if (!storedValue(forgetKey(key)).isEmpty()) {
-            Keychain::instance().remove(key, this, [this, key](Keychain::Outcome outcome, const QString &) {
-                if (outcome == Keychain::Outcome::Done)
-                    deleteRow(forgetKey(key));
-            });
+            Keychain::instance().remove(key, this,
+                                        [this, key](Keychain::Outcome outcome, const QString &) {
+                                            if (outcome == Keychain::Outcome::Done)
+                                                deleteRow(forgetKey(key));
+                                        });
         }
     }
 }
