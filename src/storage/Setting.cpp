@@ -26,15 +26,27 @@ bool emptyLog(const QSqlDatabase &db) {
     return emptied;
 }
 
-// Tried again while someone is in the way, for a few minutes at most.
-void emptyLogLater(int attempts) {
-    QTimer::singleShot(kLogRetryMs, QCoreApplication::instance(), [attempts] {
+// Tries left to empty the log; one is pending while there are any, and it
+// serves every erase before it.
+int logTriesLeft = 0;
+
+void tryEmptyingLog() {
+    QTimer::singleShot(kLogRetryMs, QCoreApplication::instance(), [] {
         Database database;
         const bool emptied = database.open() && emptyLog(database.db);
         database.close();
-        if (!emptied && attempts > 1)
-            emptyLogLater(attempts - 1);
+        logTriesLeft = emptied ? 0 : logTriesLeft - 1;
+        if (logTriesLeft > 0)
+            tryEmptyingLog();
     });
+}
+
+// Tried again while someone is in the way, for a few minutes at most.
+void emptyLogLater() {
+    const bool trying = logTriesLeft > 0;
+    logTriesLeft = kLogAttempts;
+    if (!trying)
+        tryEmptyingLog();
 }
 } // namespace
 
@@ -180,7 +192,7 @@ bool Setting::erase(const QString &key, const QString &only) {
         query.exec(QStringLiteral("PRAGMA secure_delete = OFF"));
         // ...and the log would keep the page as it was until the next checkpoint.
         if (erased && !emptyLog(m_database.db))
-            emptyLogLater(kLogAttempts);
+            emptyLogLater();
     }
     m_database.close();
     return erased;
