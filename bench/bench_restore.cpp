@@ -49,6 +49,16 @@ QByteArray curl(const QStringList &arguments) {
     return process.readAllStandardOutput();
 }
 
+// Each run starts with no dirty pages left by the one before (the upload's
+// copy in the store, the other run's file): the kernel's writeback of them
+// would be charged to whichever run comes first.
+void settle() {
+    QProcess sync;
+    sync.start(QStringLiteral("sync"), {});
+    if (!sync.waitForFinished(30 * 60 * 1000) || sync.exitCode() != 0)
+        die(QStringLiteral("sync failed"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -139,6 +149,7 @@ int main(int argc, char *argv[]) {
         outcome = request.text;
         return QMessageBox::Ok;
     });
+    settle();
     const double before = BenchService::peakRssMb();
     QWidget window;
     RestoreDownload restore(conn.get(), {QStringLiteral("Ripristina file"),
@@ -158,6 +169,7 @@ int main(int argc, char *argv[]) {
     QFile::remove(target);
 
     // 2. The peer: curl -o on the same session.
+    settle();
     timer.restart();
     curl({QStringLiteral("-b"), cookie, QStringLiteral("-o"), target, QStringLiteral("-H"),
           QStringLiteral("Content-Type: text/xml;charset=UTF-8"), QStringLiteral("--data-binary"),

@@ -1,11 +1,14 @@
 #include "history/RestoreFile.h"
 
+#include "platform/WriteBehind.h"
 #include "service/AbortLater.h"
 
 #include <QNetworkReply>
 
 namespace {
 
+// How much is written before it is started on its way to disk.
+const qint64 kWriteBehind = 8 * 1024 * 1024;
 
 // Only a reply that carries the file is read here; a refusal is the
 // connection's to read.
@@ -50,6 +53,17 @@ void RestoreFile::drain(QNetworkReply *reply) {
             failWriting(reply);
             return;
         }
+        m_written += read;
+    }
+    // Committing syncs the copy to disk; started as it comes, little is left
+    // to wait for then.
+    if (m_written - m_behind >= kWriteBehind) {
+        if (!m_file.flush()) {
+            failWriting(reply);
+            return;
+        }
+        Platform::startWriteBehind(m_file.handle(), m_behind, m_written - m_behind);
+        m_behind = m_written;
     }
 }
 

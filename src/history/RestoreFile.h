@@ -38,4 +38,6 @@ private:
     Fingerprint::Running m_digest;
     QString m_error; // the first failure's reason
     bool m_writeFailed = false;
+    qint64 m_written = 0;
+    qint64 m_behind = 0; // what was started on its way to disk
 };
