@@ -22,6 +22,7 @@
 #include <QTemporaryDir>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -31,6 +32,9 @@ const QString kPassword = QStringLiteral("restore-password");
 const qint64 kSize = qEnvironmentVariableIsSet("QUILLORA_RESTORE_MIB")
                         ? qEnvironmentVariableIntValue("QUILLORA_RESTORE_MIB") * qint64(1 << 20)
                         : qint64(2) << 30;
+const int kRounds = qEnvironmentVariableIsSet("QUILLORA_RESTORE_ROUNDS")
+                        ? qMax(1, qEnvironmentVariableIntValue("QUILLORA_RESTORE_ROUNDS"))
+                        : 3;
 
 [[noreturn]] void die(const QString &message) {
     std::fprintf(stderr, "bench_restore: %s\n", qPrintable(message));
@@ -149,42 +153,59 @@ int main(int argc, char *argv[]) {
         outcome = request.text;
         return QMessageBox::Ok;
     });
-    settle();
-    const double before = BenchService::peakRssMb();
     QWidget window;
-    RestoreDownload restore(conn.get(), {QStringLiteral("Ripristina file"),
-                                         QStringLiteral("Ripristino file"),
-                                         QStringLiteral("File ripristinato")},
-                            &window);
-    QElapsedTimer timer;
-    timer.start();
-    if (!restore.start(target, hash, QString::number(classId)))
-        die(QStringLiteral("the restore did not start: ") + outcome);
-    while (outcome.isEmpty())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    const double seconds = timer.nsecsElapsed() / 1e9;
-    const double peakMb = BenchService::peakRssMb();
-    if (outcome != QLatin1String("File ripristinato") || QFileInfo(target).size() != kSize)
-        die(QStringLiteral("the restore failed: ") + outcome);
-    QFile::remove(target);
+    const double before = BenchService::peakRssMb();
+    auto clientRestore = [&] {
+        outcome.clear();
+        RestoreDownload restore(conn.get(), {QStringLiteral("Ripristina file"),
+                                             QStringLiteral("Ripristino file"),
+                                             QStringLiteral("File ripristinato")},
+                                &window);
+        QElapsedTimer timer;
+        timer.start();
+        if (!restore.start(target, hash, QString::number(classId)))
+            die(QStringLiteral("the restore did not start: ") + outcome);
+        while (outcome.isEmpty())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        if (outcome != QLatin1String("File ripristinato") || QFileInfo(target).size() != kSize)
+            die(QStringLiteral("the restore failed: ") + outcome);
+        return seconds;
+    };
 
     // 2. The peer: curl -o on the same session.
-    settle();
-    timer.restart();
-    curl({QStringLiteral("-b"), cookie, QStringLiteral("-o"), target, QStringLiteral("-H"),
-          QStringLiteral("Content-Type: text/xml;charset=UTF-8"), QStringLiteral("--data-binary"),
-          QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>ripristina"
-                         "</action><hash>%1</hash><folderid>%2</folderid></request>")
-              .arg(hash)
-              .arg(classId),
-          endpoint});
-    const double curlSeconds = timer.nsecsElapsed() / 1e9;
-    if (QFileInfo(target).size() != kSize)
-        die(QStringLiteral("curl's restore is incomplete"));
+    auto curlRestore = [&] {
+        QElapsedTimer timer;
+        timer.start();
+        curl({QStringLiteral("-b"), cookie, QStringLiteral("-o"), target, QStringLiteral("-H"),
+              QStringLiteral("Content-Type: text/xml;charset=UTF-8"), QStringLiteral("--data-binary"),
+              QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?><request><action>ripristina"
+                             "</action><hash>%1</hash><folderid>%2</folderid></request>")
+                  .arg(hash)
+                  .arg(classId),
+              endpoint});
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        if (QFileInfo(target).size() != kSize)
+            die(QStringLiteral("curl's restore is incomplete"));
+        return seconds;
+    };
+
+    // Turns taken in alternation and the best of each kept: on a small machine
+    // one run of either can lose seconds to the disk or to the other processes.
+    double seconds = 1e9, curlSeconds = 1e9;
+    for (int round = 0; round < kRounds; ++round) {
+        settle();
+        seconds = std::min(seconds, clientRestore());
+        QFile::remove(target);
+        settle();
+        curlSeconds = std::min(curlSeconds, curlRestore());
+        QFile::remove(target);
+    }
+    const double peakMb = BenchService::peakRssMb();
 
     const double mb = kSize / 1048576.0;
-    std::printf("restore: %.1f MB/s (curl -o: %.1f MB/s, ratio %.2f)\n", mb / seconds,
-                mb / curlSeconds, curlSeconds / seconds);
+    std::printf("restore: %.1f MB/s (curl -o: %.1f MB/s, ratio %.2f; best of %d each)\n",
+                mb / seconds, mb / curlSeconds, curlSeconds / seconds, kRounds);
     std::printf("restore-peak-rss: %.0f MB (before the restore %.0f MB; limit: 150 MB, ratio %.2f)\n",
                 peakMb, before, peakMb / 150.0);
     return 0;
