@@ -16,6 +16,31 @@
 
 #include <QtWidgets>
 
+#include <csignal>
+#include <optional>
+#include <sys/resource.h>
+
+namespace {
+
+// While it lives, no file of this process grows past `bytes`: a write beyond
+// fails as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &m_old); }
+
+private:
+    rlimit m_old{};
+};
+
+} // namespace
+
 class TestRetrieval : public QObject {
     Q_OBJECT
     SignedInSession s;
@@ -81,26 +106,31 @@ private slots:
     void restoreFromList_data() {
         QTest::addColumn<int>("fault"); // -1: none
         QTest::addColumn<bool>("expire");
+        QTest::addColumn<bool>("diskFull");
         QTest::addColumn<QString>("boxTitle");
         QTest::addColumn<QString>("boxText");
         QTest::addColumn<bool>("saved");
         QTest::addColumn<QString>("log");
-        QTest::newRow("whole") << -1 << false << "Scarica file" << "File scaricato" << true
+        QTest::newRow("whole") << -1 << false << false << "Scarica file" << "File scaricato" << true
                                << "ripristina:";
-        QTest::newRow("expired, sent again") << -1 << true << "Scarica file" << "File scaricato"
+        QTest::newRow("expired, sent again") << -1 << true << false << "Scarica file" << "File scaricato"
                                              << true << "ripristina:19 login:1 ripristina:";
-        QTest::newRow("cut mid-way") << int(LocalService::Fault::CloseMidReply) << false
+        QTest::newRow("cut mid-way") << int(LocalService::Fault::CloseMidReply) << false << false
                                      << "Scarica file" << "errore durante il download" << false
                                      << "ripristina:";
-        QTest::newRow("altered") << int(LocalService::Fault::AlterBody) << false << "Scarica file"
+        QTest::newRow("altered") << int(LocalService::Fault::AlterBody) << false << false
+                                 << "Scarica file"
                                  << "non corrisponde all'impronta del documento conservato"
                                  << false << "ripristina:";
+        QTest::newRow("disk full") << -1 << false << true << "Scarica file"
+                                   << "Impossibile scrivere il file" << false << "ripristina:";
     }
     // Over a file that is already there: it is replaced only by the whole, matching copy, and no
     // temporary file is ever left beside it.
     void restoreFromList() {
         QFETCH(int, fault);
         QFETCH(bool, expire);
+        QFETCH(bool, diskFull);
         QFETCH(QString, boxTitle);
         QFETCH(QString, boxText);
         QFETCH(bool, saved);
@@ -125,8 +155,12 @@ private slots:
         s.service().clearRequests();
         ScriptedDialogs dialogs;
         dialogs.expectBox(boxTitle, boxText);
+        std::optional<FileSizeLimit> room;
+        if (diskFull)
+            room.emplace(content.size() / 2);
         child<QPushButton>(&w(), "btmRipristina")->click();
         QVERIFY(answered(dialogs));
+        room.reset();
 
         QCOMPARE(asked.size(), 1);
         QCOMPARE(asked.first().caption, QString("Scarica file"));

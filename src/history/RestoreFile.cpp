@@ -8,7 +8,7 @@
 namespace {
 
 // How much is written before it is started on its way to disk.
-const qint64 kWriteBehind = 8 * 1024 * 1024;
+const qint64 kWriteBehind = 2 * 1024 * 1024;
 
 // Only a reply that carries the file is read here; a refusal is the
 // connection's to read.
